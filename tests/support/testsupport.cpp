@@ -1,0 +1,201 @@
+// Registry and process helpers for tests; see testsupport.h.
+#include "testsupport.h"
+#include <shlwapi.h>
+#include <cstdio>
+
+namespace testsupport {
+
+LONG SetRaw(HKEY root, const std::string &path, const std::string &value, DWORD type,
+            const Bytes &data) {
+  HKEY key;
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (rc) return rc;
+  Bytes padded(data);
+  padded.push_back(0xbd);
+  padded.push_back(0xbd);
+  rc = RegSetValueExA(key, value.c_str(), 0, type, padded.data(), (DWORD)data.size());
+  RegCloseKey(key);
+  return rc;
+}
+
+LONG SetDword(HKEY root, const std::string &path, const std::string &value, DWORD v) {
+  return SetRaw(root, path, value, REG_DWORD, Bytes((unsigned char *)&v, (unsigned char *)&v + 4));
+}
+
+LONG SetString(HKEY root, const std::string &path, const std::string &value, const std::string &s) {
+  return SetRaw(root, path, value, REG_SZ, Bytes(s.c_str(), s.c_str() + s.size() + 1));
+}
+
+RawValue ReadRaw(HKEY root, const std::string &path, const std::string &value) {
+  RawValue r;
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return r;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, value.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    r.data.resize(size + 1);
+    if (RegQueryValueExA(key, value.c_str(), nullptr, &type, r.data.data(), &size) == ERROR_SUCCESS) {
+      r.exists = true;
+      r.type = type;
+      r.data.resize(size);
+    } else {
+      r.data.clear();
+    }
+  }
+  RegCloseKey(key);
+  return r;
+}
+
+LONG DeleteValue(HKEY root, const std::string &path, const std::string &value) {
+  HKEY key;
+  LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key);
+  if (rc) return rc;
+  rc = RegDeleteValueA(key, value.c_str());
+  RegCloseKey(key);
+  return rc;
+}
+
+bool KeyExists(HKEY root, const std::string &path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool DeleteTree(HKEY root, const std::string &path) {
+  SHDeleteKeyA(root, path.c_str());
+  return !KeyExists(root, path);
+}
+
+std::vector<std::string> Entries(const Bytes &m) {
+  std::vector<std::string> v;
+  size_t i = 0;
+  while (i < m.size() && m[i]) {
+    std::string s;
+    while (i < m.size() && m[i]) s += (char)m[i++];
+    v.push_back(s);
+    ++i;
+  }
+  return v;
+}
+
+Bytes MultiSz(const std::vector<std::string> &entries) {
+  Bytes b;
+  for (const std::string &e : entries) {
+    b.insert(b.end(), e.begin(), e.end());
+    b.push_back(0);
+  }
+  b.push_back(0);
+  return b;
+}
+
+ScratchKey::ScratchKey() {
+  static unsigned counter;
+  char name[128];
+  std::snprintf(name, sizeof name, "SOFTWARE\\QuinTests\\k%lu_%u_%lu", GetCurrentProcessId(), ++counter,
+                GetTickCount());
+  path_ = name;
+  DeleteTree(HKEY_LOCAL_MACHINE, path_);
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS)
+    RegCloseKey(key);
+}
+
+ScratchKey::~ScratchKey() { DeleteTree(HKEY_LOCAL_MACHINE, path_); }
+
+namespace {
+
+void SaveKey(HKEY root, const std::string &base, const std::string &rel,
+             std::vector<std::pair<std::string, RawValue>> &values, std::vector<std::string> &keys) {
+  std::string full = rel.empty() ? base : base + "\\" + rel;
+  HKEY key;
+  if (RegOpenKeyExA(root, full.c_str(), 0, KEY_READ, &key)) return;
+  keys.push_back(rel);
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD nameLen = sizeof name, type = 0, size = 0;
+    if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, nullptr, &size)) break;
+    values.push_back({rel + "|" + name, ReadRaw(root, full, name)});
+  }
+  std::vector<std::string> subs;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    if (RegEnumKeyA(key, i, name, sizeof name)) break;
+    subs.push_back(name);
+  }
+  RegCloseKey(key);
+  for (const std::string &s : subs) SaveKey(root, base, rel.empty() ? s : rel + "\\" + s, values, keys);
+}
+
+}  // namespace
+
+SavedKey::SavedKey(HKEY root, const std::string &path) : root_(root), path_(path) {
+  existed_ = KeyExists(root, path);
+  if (existed_) SaveKey(root, path, "", values_, keys_);
+}
+
+SavedKey::~SavedKey() {
+  DeleteTree(root_, path_);
+  if (!existed_) return;
+  for (const std::string &k : keys_) {
+    HKEY key;
+    std::string full = k.empty() ? path_ : path_ + "\\" + k;
+    if (RegCreateKeyExA(root_, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == 0)
+      RegCloseKey(key);
+  }
+  for (const auto &v : values_) {
+    size_t bar = v.first.find('|');
+    std::string rel = v.first.substr(0, bar), name = v.first.substr(bar + 1);
+    SetRaw(root_, rel.empty() ? path_ : path_ + "\\" + rel, name, v.second.type, v.second.data);
+  }
+}
+
+std::string DistPath(const std::string &file) {
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string dir(self, n);
+  dir = dir.substr(0, dir.find_last_of('\\'));           // ...\build\tests[\sub]
+  for (;;) {
+    std::string candidate = dir + "\\dist";
+    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate + "\\" + file;
+    size_t slash = dir.find_last_of('\\');
+    if (slash == std::string::npos) return file;
+    dir = dir.substr(0, slash);
+  }
+}
+
+Program::Program(const std::string &exe, const std::string &args, const std::string &dir) {
+  std::string cmd = "\"" + exe + "\"";
+  if (!args.empty()) cmd += " " + args;
+  std::vector<char> line(cmd.begin(), cmd.end());
+  line.push_back(0);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      dir.empty() ? nullptr : dir.c_str(), &si, &pi_))
+    pi_ = PROCESS_INFORMATION{};
+}
+
+Program::~Program() {
+  if (!pi_.hProcess) return;
+  if (Running()) {
+    TerminateProcess(pi_.hProcess, 99);
+    WaitForSingleObject(pi_.hProcess, 5000);
+  }
+  CloseHandle(pi_.hThread);
+  CloseHandle(pi_.hProcess);
+}
+
+DWORD Program::Wait(DWORD timeoutMs) {
+  if (!pi_.hProcess) return STILL_ACTIVE;
+  if (WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(pi_.hProcess, &code);
+  return code;
+}
+
+bool Program::Running() const {
+  return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,82 @@
+// Registry scratch keys, raw value access and program starts for tests.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<unsigned char>;
+inline Bytes B(const char *s, size_t n) { return Bytes(s, s + n); }  // B("a\0b\0", 4)
+
+struct RawValue {
+  bool exists = false;
+  DWORD type = 0;
+  Bytes data;
+};
+
+// Stores exactly `data` as `type`: the byte after the buffer is never zero, so
+// the registry does not add a NUL to string data that lacks one.
+LONG SetRaw(HKEY root, const std::string &path, const std::string &value, DWORD type,
+            const Bytes &data);
+LONG SetDword(HKEY root, const std::string &path, const std::string &value, DWORD v);
+LONG SetString(HKEY root, const std::string &path, const std::string &value, const std::string &s);
+RawValue ReadRaw(HKEY root, const std::string &path, const std::string &value);
+LONG DeleteValue(HKEY root, const std::string &path, const std::string &value);
+bool KeyExists(HKEY root, const std::string &path);
+// Deletes a key with all its subkeys; true when it is gone.
+bool DeleteTree(HKEY root, const std::string &path);
+// Entries of a multi-string up to its first empty string.
+std::vector<std::string> Entries(const Bytes &multiSz);
+// "a\0b\0\0" from {"a","b"}.
+Bytes MultiSz(const std::vector<std::string> &entries);
+
+// A fresh key below HKLM "SOFTWARE\QuinTests" that is deleted again at the end of its scope.
+class ScratchKey {
+ public:
+  ScratchKey();
+  ~ScratchKey();
+  ScratchKey(const ScratchKey &) = delete;
+  ScratchKey &operator=(const ScratchKey &) = delete;
+  const std::string &path() const { return path_; }  // relative to HKLM
+ private:
+  std::string path_;
+};
+
+// Saves a whole HKLM or HKCU key (values and subkeys) and puts it back as it
+// was when the scope ends; the key is deleted then if it did not exist.
+class SavedKey {
+ public:
+  SavedKey(HKEY root, const std::string &path);
+  ~SavedKey();
+  SavedKey(const SavedKey &) = delete;
+  SavedKey &operator=(const SavedKey &) = delete;
+ private:
+  HKEY root_;
+  std::string path_;
+  bool existed_;
+  std::vector<std::pair<std::string, RawValue>> values_;  // "sub\path|value"
+  std::vector<std::string> keys_;                         // subkey paths
+};
+
+// Path of a file in the deployable folder (build/dist) seen from a test executable.
+std::string DistPath(const std::string &file);
+
+// A started program; the process is killed if it is still running at the end of the scope.
+class Program {
+ public:
+  Program(const std::string &exe, const std::string &args, const std::string &dir = "");
+  ~Program();
+  Program(const Program &) = delete;
+  Program &operator=(const Program &) = delete;
+  bool started() const { return pi_.hProcess != nullptr; }
+  DWORD pid() const { return pi_.dwProcessId; }
+  HANDLE handle() const { return pi_.hProcess; }
+  // The exit code, or STILL_ACTIVE after `timeoutMs`.
+  DWORD Wait(DWORD timeoutMs = 30000);
+  bool Running() const;
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+}  // namespace testsupport
