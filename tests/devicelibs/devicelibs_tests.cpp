@@ -159,6 +159,34 @@ TEST_F(DeviceLibs, OsVersionDefaultFollowsTheRunningWindows) {
   EXPECT_LE(os, 6);
 }
 
+// Run by the test below in a child process that Wine presents as another Windows version.
+TEST(OsVersionChild, DISABLED_ExitWithOsVersion) { ExitProcess((UINT)QuinCDIO_GetOSVersion()); }
+
+TEST_F(DeviceLibs, OsVersionDefaultForEachWindows) {
+  char exe[MAX_PATH];
+  ASSERT_NE(0u, GetModuleFileNameA(nullptr, exe, sizeof exe));
+  std::string file = exe;
+  file = file.substr(file.find_last_of('\\') + 1);
+  // Wine reports the version named here to programs of this file name, from their start on.
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + file;
+  SavedKey saved(HKEY_CURRENT_USER, appKey);
+  struct Case {
+    const char *wine;
+    int expected;
+  };
+  for (const Case &c : std::vector<Case>{{"win95", 1}, {"win98", 2}, {"winme", 3}, {"nt40", 4},
+                                          {"win2k", 5}, {"winxp", 6}, {"win7", 6}}) {
+    SCOPED_TRACE(c.wine);
+    ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, appKey, "Version", c.wine));
+    Program child(exe, "--gtest_also_run_disabled_tests --gtest_filter=OsVersionChild.*");
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(DWORD(c.expected), child.Wait(30000));
+  }
+  // A stored OsVersion wins over the running Windows.
+  ASSERT_EQ(ERROR_SUCCESS, SetDword(HKLM, kCdioEmu, "OsVersion", 0));
+  EXPECT_EQ(0, QuinCDIO_GetOSVersion());
+}
+
 TEST_F(DeviceLibs, TargetsFoundIsReturnedAsItStands) {
   // 256 has a zero low byte: callers that look at the low byte only see "no targets".
   ASSERT_EQ(ERROR_SUCCESS, SetDword(HKLM, kCdioEmu, "TargetsFound", 256));
