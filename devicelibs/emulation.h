@@ -12,7 +12,9 @@ DWORD Emulation_ReadDword(const char *keyPath, const char *name, DWORD fallback)
 BOOL Emulation_WriteDword(const char *keyPath, const char *name, DWORD value);
 
 /* Adds one to the REG_DWORD counter `name` under HKLM `callsPath`; a missing or malformed counter
-   starts from 0.  Failures are ignored: counting must never change what the caller sees. */
+   starts from 0.  Failures are ignored: counting must never change what the caller sees.
+   The read and the write are separate registry calls, so two processes counting the same
+   function at the same moment may lose one count; the programs counted have one thread. */
 void Emulation_CountCall(const char *callsPath, const char *name);
 
 #endif

@@ -16,10 +16,12 @@ extern "C" {
 
 /* 0: the layer is ready; anything else: it is not. */
 QUINCDIO_API int __cdecl QuinCDIO_InitScsi(int mode);
+/* Closes the layer after a successful QuinCDIO_InitScsi. */
 QUINCDIO_API void __cdecl QuinCDIO_DeInitScsi(void);
 /* 0 failure; 1-3 Windows 95/98/ME; 4 NT 4.0; 5 2000; 6 XP and later. */
 QUINCDIO_API int __cdecl QuinCDIO_GetOSVersion(void);
-/* Only the low byte of the result counts: non-zero means CD targets were found. */
+/* Only the low byte of the result counts: non-zero means CD targets were found.
+   Callers pass mode 1 and a byte they do not read afterwards. */
 QUINCDIO_API int __cdecl QuinCDIO_EnumTargets(int mode, unsigned char *scratch);
 
 /* The registry calls give the Win32 results: 0 (ERROR_SUCCESS) or an error code.
