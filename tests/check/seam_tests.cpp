@@ -32,11 +32,13 @@ TEST_F(CheckTest, RefusedServiceManagerGivesE1AndExit20) {
         enumT = Calls("QuinCDIO_EnumTargets");
   std::vector<ui::Box> boxes;
   std::atomic<bool> done(false);
+  DWORD deinitAtBox = 0;
   std::thread answerer([&] {
     while (!done) {
       ui::Box box = ui::WaitBox("QuinCheck", GetCurrentProcessId(), 200);
       if (!box) continue;
       boxes.push_back(box);
+      deinitAtBox = Calls("QuinCDIO_DeInitScsi");
       ui::Press(box.hwnd, IDOK);
       ui::WaitGone(box.hwnd, 5000);
     }
@@ -52,6 +54,7 @@ TEST_F(CheckTest, RefusedServiceManagerGivesE1AndExit20) {
   EXPECT_EQ(DWORD(GENERIC_READ), seamAccess);
   EXPECT_EQ(init + 1, Calls("QuinCDIO_InitScsi"));
   EXPECT_EQ(deinit + 1, Calls("QuinCDIO_DeInitScsi"));
+  EXPECT_EQ(deinit + 1, deinitAtBox) << "the layer is shut down before the box";
   EXPECT_EQ(enumT, Calls("QuinCDIO_EnumTargets"));
   ExpectRaw("LowerFilters", RawValue{true, REG_MULTI_SZ, B("qctRel", 6)});
 }
