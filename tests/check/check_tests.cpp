@@ -1,11 +1,8 @@
 // QuinCheck.exe end to end under Wine: real services, real class key, real message boxes.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <sddl.h>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 #include "check_fixture.h"
 #include "testsupport.h"
