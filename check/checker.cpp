@@ -19,6 +19,9 @@ static char MessageText[MESSAGE_CHARS + 1];
 
 static SC_HANDLE ServiceManager;
 
+const char ClassFilterKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}";
+
 SC_HANDLE CheckerServiceManager(void)
 {
     return ServiceManager;
@@ -48,15 +51,15 @@ static int IsSupportedWindows(void)
 
 static int CleanAllFilterLists(void)
 {
-    int lower = FilterListClean(CLASS_FILTER_KEY, 0);
-    int upper = FilterListClean(CLASS_FILTER_KEY, 1);
+    int lower = FilterListClean(ClassFilterKey, 0);
+    int upper = FilterListClean(ClassFilterKey, 1);
 
     return lower || upper;
 }
 
 static int IsDriverListed(const char *name, int upper)
 {
-    char *list = FilterListRead(CLASS_FILTER_KEY, upper);
+    char *list = FilterListRead(ClassFilterKey, upper);
     const char *entry;
     int listed = 0;
 
@@ -92,7 +95,7 @@ static void OfferMissingDriver(const char *name, int upper)
                        "Install missing driver %s?",
                        name, name) != IDYES)
         return;
-    if (FilterListAdd(CLASS_FILTER_KEY, name, upper, 0)) {
+    if (FilterListAdd(ClassFilterKey, name, upper, 0)) {
         CheckerMessage(MB_ICONWARNING, "You need to restart your computer for the changes to take effect.");
         return;
     }

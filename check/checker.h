@@ -4,13 +4,13 @@
 
 #include <windows.h>
 
-/* The CD-ROM device class below HKEY_LOCAL_MACHINE; its UpperFilters and
-   LowerFilters are the lists the checker looks after. */
-#define CLASS_FILTER_KEY "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}"
-
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The CD-ROM device class below HKEY_LOCAL_MACHINE; its UpperFilters and
+   LowerFilters are the lists the checker looks after. */
+extern const char ClassFilterKey[];
 
 /* checker.cpp: the run, its command line and the state of one run. */
 int CheckerRun(const char *commandLine);

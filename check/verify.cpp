@@ -121,7 +121,7 @@ static int VerifyListedDriver(const char *name, int upper)
 {
     DWORD error;
 
-    FilterListAdd(CLASS_FILTER_KEY, name, upper, 1);
+    FilterListAdd(ClassFilterKey, name, upper, 1);
     if (IsDriverInstalled(name))
         return 0;
     if (CheckerMessage(MB_ICONWARNING | MB_YESNO,
@@ -130,7 +130,7 @@ static int VerifyListedDriver(const char *name, int upper)
                        "Remove corrupt driver from Registry?",
                        name) != IDYES)
         return 0;
-    if (FilterListRemove(CLASS_FILTER_KEY, name, upper)) {
+    if (FilterListRemove(ClassFilterKey, name, upper)) {
         CheckerMessage(MB_ICONINFORMATION,
                        "The Filter Driver %s has been removed!\n\n"
                        "You may need to reinstall the application, which requires this driver.",
@@ -145,7 +145,7 @@ static int VerifyListedDriver(const char *name, int upper)
 /* Walks the copy read at the start, not the value the visits rewrite. */
 int VerifyFilterList(int upper)
 {
-    char *list = FilterListRead(CLASS_FILTER_KEY, upper);
+    char *list = FilterListRead(ClassFilterKey, upper);
     const char *entry;
     int removed = 0;
 
