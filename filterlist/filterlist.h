@@ -33,7 +33,8 @@ BOOL MultiSzAppend(const char *name, char **list);
    only.  On return the thread's last error is ERROR_SUCCESS or the code that
    names the cause: the failing registry call's own code (the open included),
    ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_DATATYPE for a value of a foreign
-   type, ERROR_INVALID_PARAMETER for a missing or empty name. */
+   type, ERROR_INVALID_PARAMETER for a name that FilterListAdd cannot list
+   (NULL or empty) or a NULL name given to FilterListRemove. */
 
 /* A new list buffer that the caller frees, or NULL (ERROR_FILE_NOT_FOUND when
    the value is missing, ERROR_INVALID_DATATYPE when it is not a string type). */

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <mbctype.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 #include "filterlist.h"
 #include "testsupport.h"
@@ -506,6 +508,44 @@ TEST(FilterListRegistryKey, AKeyThatDeniesWritingFailsWithAccessDeniedAndKeepsTh
   EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, saved.data()));
   RegCloseKey(handle);
   EXPECT_EQ(1, FilterListRemove(key.path().c_str(), "flt", 1));
+}
+
+TEST(FilterListRegistryKey, AValueChangingSizeUnderAReadGivesOneWholeListOrMoreData) {
+  // The size is queried first and the data read into a buffer of that size:
+  // a value that grew in between must fail the read, not overrun or truncate.
+  ScratchKey key;
+  const Bytes small = BY("a\0\0");
+  const Bytes big = MultiSz({"first", "second", "third", std::string(300, 'x')});
+  ASSERT_EQ(ERROR_SUCCESS, SetRaw(HKLM, key.path(), "UpperFilters", REG_MULTI_SZ, small));
+  volatile bool stop = false;
+  std::thread writer([&] {
+    HKEY h;
+    if (RegOpenKeyExA(HKLM, key.path().c_str(), 0, KEY_SET_VALUE, &h)) return;
+    for (unsigned i = 0; !stop; ++i) {
+      const Bytes &b = i % 2 ? big : small;
+      RegSetValueExA(h, "UpperFilters", 0, REG_MULTI_SZ, b.data(), (DWORD)b.size());
+    }
+    RegCloseKey(h);
+  });
+  int whole = 0, moreData = 0;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 1500 && !HasFailure()) {
+    SetLastError(kPoison);
+    char *list = FilterListRead(key.path().c_str(), 1);
+    if (list) {
+      Bytes got(list, list + MultiSzSize(list));
+      EXPECT_TRUE(got == small || got == big) << Show(got);
+      HeapFreeList(list);
+      ++whole;
+    } else {
+      EXPECT_EQ(DWORD(ERROR_MORE_DATA), GetLastError());
+      ++moreData;
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_GT(whole, 0);
+  std::printf("%d whole reads, %d reads failed with ERROR_MORE_DATA\n", whole, moreData);
 }
 
 // ---------------------------------------------------------------- random values
