@@ -3,6 +3,7 @@
 // resources.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <psapi.h>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -799,6 +800,27 @@ TEST_F(ControlTest, DialogHasItsControlsInTabOrderAtTheirPlaces) {
   ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(s.dlg, nullptr), &gui));
   EXPECT_EQ(GetDlgItem(s.dlg, IDOK), gui.hwndFocus);
 
+  ASSERT_TRUE(ui::Press(s.dlg, IDCANCEL));
+  ExpectEndsWithZero(s);
+}
+
+TEST_F(ControlTest, ManifestGivesTheRunningProgramCommonControls6) {
+  Session s;
+  ASSERT_TRUE(s.dlg);
+  // Version 6 comes from the side-by-side store, never from system32.
+  HMODULE mods[256];
+  DWORD needed = 0;
+  ASSERT_TRUE(EnumProcessModules(s.prog.handle(), mods, sizeof mods, &needed));
+  std::string comctl;
+  for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 256; ++i) {
+    char name[MAX_PATH] = "";
+    GetModuleFileNameExA(s.prog.handle(), mods[i], name, sizeof name);
+    std::string lower(name);
+    for (char &ch : lower) ch = (char)tolower((unsigned char)ch);
+    if (lower.size() >= 12 && lower.compare(lower.size() - 12, 12, "comctl32.dll") == 0) comctl = lower;
+  }
+  EXPECT_NE(std::string::npos, comctl.find("\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6."))
+      << "common controls loaded from '" << comctl << "'";
   ASSERT_TRUE(ui::Press(s.dlg, IDCANCEL));
   ExpectEndsWithZero(s);
 }
