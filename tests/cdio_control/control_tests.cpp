@@ -193,36 +193,6 @@ void ExpectEndsSilently(const char *why) {
   EXPECT_FALSE(window) << "it showed a window";
 }
 
-// Without a window manager (plain Xvfb) Wine waits two seconds for one to
-// acknowledge every window that closes. The program's windows are made
-// unmanaged for the run, so Wine draws and closes them itself; the setting is
-// put back as it was at the end.
-class UnmanagedWindows : public ::testing::Environment {
- public:
-  void SetUp() override {
-    hadAppDefaults_ = KeyExists(HKEY_CURRENT_USER, kAllAppDefaults);
-    saved_.reset(new SavedKey(HKEY_CURRENT_USER, kAppDefaults));
-    HKEY key;
-    std::string path = std::string(kAppDefaults) + "\\X11 Driver";
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-      RegSetValueExA(key, "Managed", 0, REG_SZ, (const BYTE *)"N", 2);
-      RegCloseKey(key);
-    }
-  }
-  void TearDown() override {
-    saved_.reset();
-    if (!hadAppDefaults_) RegDeleteKeyA(HKEY_CURRENT_USER, kAllAppDefaults);  // only while it is empty
-  }
-
- private:
-  static constexpr const char *kAllAppDefaults = "Software\\Wine\\AppDefaults";
-  static constexpr const char *kAppDefaults = "Software\\Wine\\AppDefaults\\ControlQuinCDIO.exe";
-  std::unique_ptr<SavedKey> saved_;
-  bool hadAppDefaults_ = false;
-};
-::testing::Environment *const unmanagedWindows = ::testing::AddGlobalTestEnvironment(new UnmanagedWindows);
-
 // The registry switches of the I/O layer are the program's whole output; the
 // fixture puts the real key back as it was, with the device-layer emulation
 // settings that other programs keep in its subkey "Emulation".

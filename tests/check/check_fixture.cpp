@@ -128,7 +128,6 @@ const std::vector<Fixture> &Fixtures() { return MutableFixtures(); }
 void CheckTest::SetUpTestSuite() {
   if (!MutableFixtures().empty()) return;
   SavedAppDefaults().reset(new SavedKey(HKEY_CURRENT_USER, kAppDefaults));
-  SetString(HKEY_CURRENT_USER, std::string(kAppDefaults) + "\\X11 Driver", "Managed", "N");
   const std::string win = Dir(WindowsDir), sys = Dir(SystemDir), drv = sys + "\\drivers";
   const std::string cwd = WorkDir();
   char temp[MAX_PATH];
