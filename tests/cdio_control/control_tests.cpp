@@ -894,39 +894,22 @@ TEST(ControlResources, IconGroupHasA32And16PixelImageIn16Colours) {
 }
 
 TEST(ControlResources, VersionBlockCarriesTheGivenNumbersAndStrings) {
-  std::string path = ExePath();
-  DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  ASSERT_GT(size, 0u);
-  std::vector<char> info(size);
-  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
-  VS_FIXEDFILEINFO *fixed = nullptr;
-  UINT len = 0;
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &len));
+  VersionInfo info = ReadVersionInfo(ExePath());
+  ASSERT_TRUE(info.ok);
+  const VS_FIXEDFILEINFO *fixed = &info.fixed;
   EXPECT_EQ(0x00040002u, fixed->dwFileVersionMS);
   EXPECT_EQ(0x00000002u, fixed->dwFileVersionLS);
   EXPECT_EQ(0x00040002u, fixed->dwProductVersionMS);
   EXPECT_EQ(0x00000000u, fixed->dwProductVersionLS);
 
-  WORD *translation = nullptr;
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", (void **)&translation, &len));
-  ASSERT_GE(len, 4u);
-  EXPECT_EQ(0x0409, translation[0]) << "US English";
-  char base[64];
-  snprintf(base, sizeof base, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  ASSERT_FALSE(info.translations.empty());
+  EXPECT_EQ(0x0409, info.translations[0].first) << "US English";
   const std::pair<const char *, const char *> strings[] = {
       {"FileDescription", "ControlQuinCDIO"}, {"InternalName", "ControlQuinCDIO"},
       {"OriginalFilename", "ControlQuinCDIO.exe"}, {"ProductName", "Tessaro"},
       {"Comments", "Set behaviour of QuinCDIO layer"}, {"FileVersion", "4.2.0.2"},
       {"ProductVersion", "4.2.0.0"}};
-  for (const auto &s : strings) {
-    char *value = nullptr;
-    EXPECT_TRUE(VerQueryValueA(info.data(), (std::string(base) + s.first).c_str(), (void **)&value, &len))
-        << s.first;
-    if (value) {
-      EXPECT_EQ(s.second, std::string(value)) << s.first;
-    }
-  }
+  for (const auto &s : strings) EXPECT_EQ(s.second, info.String(s.first)) << s.first;
 }
 
 // The value of attribute `name` in the first element `tag` found from `from` on.

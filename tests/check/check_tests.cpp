@@ -402,32 +402,21 @@ TEST_F(CheckTest, MalformedListWithADriverWithoutService) {
 
 // ---- The file itself ----------------------------------------------------------------------------
 
-std::string VersionString(const std::vector<char> &info, const char *name) {
-  char *value = nullptr;
-  UINT length = 0;
-  std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
-  if (!VerQueryValueA(info.data(), path.c_str(), (void **)&value, &length) || !value) return "<missing>";
-  return std::string(value);
-}
-
 TEST(QuinCheckFile, VersionResourceAndSize) {
   std::string exe = DistPath("QuinCheck.exe");
   WIN32_FILE_ATTRIBUTE_DATA attrs;
   ASSERT_TRUE(GetFileAttributesExA(exe.c_str(), GetFileExInfoStandard, &attrs));
   EXPECT_LE(attrs.nFileSizeLow, 48u * 1024u);
-  DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &handle);
-  ASSERT_GT(size, 0u);
-  std::vector<char> info(size);
-  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()));
-  VS_FIXEDFILEINFO *fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &length));
+  VersionInfo info = ReadVersionInfo(exe);
+  ASSERT_TRUE(info.ok);
+  const VS_FIXEDFILEINFO *fixed = &info.fixed;
   EXPECT_EQ(0x00020001u, fixed->dwFileVersionMS);
   EXPECT_EQ(0u, fixed->dwFileVersionLS);
   EXPECT_EQ(0x00020001u, fixed->dwProductVersionMS);
   EXPECT_EQ(0u, fixed->dwProductVersionLS);
   EXPECT_EQ(DWORD(VS_FF_PRIVATEBUILD | VS_FF_SPECIALBUILD), fixed->dwFileFlags & fixed->dwFileFlagsMask);
+  ASSERT_FALSE(info.translations.empty());
+  EXPECT_EQ(std::make_pair(WORD(0x0409), WORD(1200)), info.translations[0]) << "US English, Unicode";
   const std::vector<std::pair<const char *, const char *>> strings = {
       {"FileDescription", "QuinCheck"},
       {"InternalName", "QuinCheck"},
@@ -437,7 +426,7 @@ TEST(QuinCheckFile, VersionResourceAndSize) {
       {"PrivateBuild", "No"},
       {"SpecialBuild", "Windows 2000/XP"},
   };
-  for (const auto &s : strings) EXPECT_EQ(s.second, VersionString(info, s.first)) << s.first;
+  for (const auto &s : strings) EXPECT_EQ(s.second, info.String(s.first)) << s.first;
 }
 
 }  // namespace

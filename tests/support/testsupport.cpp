@@ -150,6 +150,42 @@ SavedKey::~SavedKey() {
   }
 }
 
+std::string VersionInfo::String(const std::string &name) const {
+  for (const auto &s : strings)
+    if (s.first == name) return s.second;
+  return "<missing>";
+}
+
+VersionInfo ReadVersionInfo(const std::string &file) {
+  VersionInfo v;
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(file.c_str(), &handle);
+  if (!size) return v;
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data())) return v;
+  VS_FIXEDFILEINFO *fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", (void **)&fixed, &length) || length < sizeof *fixed) return v;
+  v.fixed = *fixed;
+  WORD *pairs = nullptr;
+  if (VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", (void **)&pairs, &length))
+    for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) v.translations.push_back({pairs[i], pairs[i + 1]});
+  if (!v.translations.empty()) {
+    char base[64];
+    std::snprintf(base, sizeof base, "\\StringFileInfo\\%04x%04x\\", v.translations[0].first,
+                  v.translations[0].second);
+    for (const char *name : {"Comments", "CompanyName", "FileDescription", "FileVersion", "InternalName",
+                             "LegalCopyright", "OriginalFilename", "PrivateBuild", "ProductName",
+                             "ProductVersion", "SpecialBuild"}) {
+      char *value = nullptr;
+      if (VerQueryValueA(data.data(), (std::string(base) + name).c_str(), (void **)&value, &length) && value)
+        v.strings.push_back({name, value});
+    }
+  }
+  v.ok = true;
+  return v;
+}
+
 std::string DistPath(const std::string &file) {
   char self[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);

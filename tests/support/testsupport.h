@@ -59,6 +59,18 @@ class SavedKey {
   std::vector<std::string> keys_;                         // subkey paths
 };
 
+// A file's version resource: the fixed part, the translations it lists and
+// the strings of its first translation.
+struct VersionInfo {
+  bool ok = false;
+  VS_FIXEDFILEINFO fixed{};
+  std::vector<std::pair<WORD, WORD>> translations;   // (language, code page)
+  std::vector<std::pair<std::string, std::string>> strings;  // of the first translation
+  // The string `name`, or "<missing>".
+  std::string String(const std::string &name) const;
+};
+VersionInfo ReadVersionInfo(const std::string &file);
+
 // Path of a file in the deployable folder (build/dist) seen from a test executable.
 std::string DistPath(const std::string &file);
 
