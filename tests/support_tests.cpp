@@ -51,3 +51,94 @@ TEST(Registry, SavedKeyRestoresValuesAndSubkeys) {
   EXPECT_EQ(B("text", 5), ReadRaw(HKEY_LOCAL_MACHINE, p + "\\sub", "s").data);
   EXPECT_FALSE(ReadRaw(HKEY_LOCAL_MACHINE, p, "other").exists);
 }
+
+namespace {
+
+// An in-memory DIALOG template: one combo box (id 10), one auto check box
+// (id 11) and OK, shown modally on a second thread.
+std::vector<WORD> DialogTemplate() {
+  std::vector<WORD> t;
+  auto dword = [&](DWORD v) { t.push_back(LOWORD(v)); t.push_back(HIWORD(v)); };
+  auto text = [&](const wchar_t *s) { do t.push_back(*s); while (*s++); };
+  auto align = [&] { if (t.size() % 2) t.push_back(0); };  // items start on DWORDs
+  dword(WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME | DS_SETFONT);
+  dword(0);
+  t.push_back(3);                        // items
+  t.push_back(10); t.push_back(10); t.push_back(160); t.push_back(80);
+  t.push_back(0); t.push_back(0);        // no menu, default class
+  text(L"UiAuto Dialog");
+  t.push_back(8); text(L"MS Sans Serif");
+  struct Item { DWORD style; short x, y, cx, cy; WORD id, cls; const wchar_t *text; };
+  const Item items[] = {
+      {WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 5, 5, 100, 60, 10, 0x85, L""},
+      {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 5, 25, 100, 10, 11, 0x80, L"Tick"},
+      {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 5, 50, 50, 14, IDOK, 0x80, L"OK"},
+  };
+  for (const Item &i : items) {
+    align();
+    dword(i.style);
+    dword(0);
+    t.push_back(i.x); t.push_back(i.y); t.push_back(i.cx); t.push_back(i.cy);
+    t.push_back(i.id);
+    t.push_back(0xFFFF); t.push_back(i.cls);
+    text(i.text);
+    t.push_back(0);                      // no creation data
+  }
+  return t;
+}
+
+struct DialogResult {
+  int selChanges = 0;
+  int selection = -1;
+  bool ticked = false;
+};
+
+INT_PTR CALLBACK TestDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  DialogResult *r = reinterpret_cast<DialogResult *>(GetWindowLongPtrA(dlg, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrA(dlg, DWLP_USER, lp);
+      for (const char *s : {"None", "One drive", "Two drives"})
+        SendDlgItemMessageA(dlg, 10, CB_ADDSTRING, 0, (LPARAM)s);
+      SendDlgItemMessageA(dlg, 10, CB_SETCURSEL, 0, 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wp) == 10 && HIWORD(wp) == CBN_SELCHANGE) r->selChanges++;
+      if (LOWORD(wp) == IDOK) {
+        r->selection = (int)SendDlgItemMessageA(dlg, 10, CB_GETCURSEL, 0, 0);
+        r->ticked = IsDlgButtonChecked(dlg, 11) == BST_CHECKED;
+        EndDialog(dlg, IDOK);
+      }
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+TEST(UiAuto, PicksAComboEntryAndTicksABox) {
+  std::vector<WORD> tmpl = DialogTemplate();
+  DialogResult result;
+  INT_PTR ended = 0;
+  std::thread shower([&] {
+    ended = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), (LPCDLGTEMPLATEA)tmpl.data(), nullptr,
+                                    TestDialogProc, (LPARAM)&result);
+  });
+  HWND dlg = ui::WaitWindow("UiAuto Dialog", GetCurrentProcessId(), ui::kWait, "#32770");
+  ASSERT_TRUE(dlg);
+  EXPECT_EQ((std::vector<std::string>{"None", "One drive", "Two drives"}), ui::ComboItems(dlg, 10));
+  EXPECT_EQ(0, ui::ComboSelection(dlg, 10));
+  EXPECT_TRUE(ui::PickCombo(dlg, 10, 2));
+  EXPECT_FALSE(ui::PickCombo(dlg, 10, 7)) << "no such entry";
+  EXPECT_FALSE(ui::IsChecked(dlg, 11));
+  EXPECT_TRUE(ui::SetCheck(dlg, 11, true));
+  EXPECT_TRUE(ui::SetCheck(dlg, 11, true)) << "already ticked: stays ticked";
+  EXPECT_EQ("Tick", ui::ItemText(dlg, 11));
+  EXPECT_EQ("OK", ui::Buttons(dlg).at(0).text);
+  EXPECT_TRUE(ui::Ok(dlg));
+  shower.join();
+  EXPECT_EQ(IDOK, ended);
+  EXPECT_EQ(1, result.selChanges);
+  EXPECT_EQ(2, result.selection);
+  EXPECT_TRUE(result.ticked);
+}
