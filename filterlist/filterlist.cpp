@@ -102,23 +102,33 @@ LONG MultiSzRemoveAll(const char *name, char *list, DWORD *size)
     return count;
 }
 
-BOOL MultiSzInsertFront(const char *name, char **list)
+/* The common first steps of both insertions: every occurrence of name leaves
+   the list, then a zeroed buffer with room for the list and name comes back,
+   or NULL with the cause as last error. */
+static char *MakeRoomForName(const char *name, char *list, DWORD *listSize, DWORD *nameSize)
 {
-    DWORD listSize, nameSize;
     char *grown;
 
     /* An empty name would read as the end of the list and hide every entry. */
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return NULL;
     }
-    MultiSzRemoveAll(name, *list, &listSize);
-    nameSize = (DWORD)strlen(name) + 1;
-    grown = AllocZeroed(nameSize + listSize);
-    if (!grown) {
+    MultiSzRemoveAll(name, list, listSize);
+    *nameSize = (DWORD)strlen(name) + 1;
+    grown = AllocZeroed(*listSize + *nameSize);
+    if (!grown)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return grown;
+}
+
+BOOL MultiSzInsertFront(const char *name, char **list)
+{
+    DWORD listSize, nameSize;
+    char *grown = MakeRoomForName(name, *list, &listSize, &nameSize);
+
+    if (!grown)
         return FALSE;
-    }
     CopyMemory(grown, name, nameSize);
     CopyMemory(grown + nameSize, *list, listSize);
     FreeBuffer(*list);
@@ -129,19 +139,10 @@ BOOL MultiSzInsertFront(const char *name, char **list)
 BOOL MultiSzAppend(const char *name, char **list)
 {
     DWORD listSize, nameSize;
-    char *grown;
+    char *grown = MakeRoomForName(name, *list, &listSize, &nameSize);
 
-    if (!name || !*name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!grown)
         return FALSE;
-    }
-    MultiSzRemoveAll(name, *list, &listSize);
-    nameSize = (DWORD)strlen(name) + 1;
-    grown = AllocZeroed(listSize + nameSize);
-    if (!grown) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
     /* The name goes over the list's closing NUL; the zeroed last byte closes
        the longer list. */
     CopyMemory(grown, *list, listSize);
