@@ -1,0 +1,132 @@
+// Shared ground of the in-process tray tests.
+#include "tray_fixture.h"
+
+using namespace testsupport;
+
+namespace traytest {
+
+const char kSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
+const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
+const char kVcdEmulation[] = "SOFTWARE\\Quintessa\\QuinVCD\\Emulation";
+const char kRunKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS\\CurrentVersion\\Run";
+const char kMachineDriveIcons[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+const char kUserDriveIcons[] = "Applications\\Explorer.exe\\Drives\\DriveIcons";
+
+SavedTrayState::SavedTrayState() {
+  const std::pair<HKEY, const char *> keys[] = {
+      {HKEY_LOCAL_MACHINE, "SOFTWARE\\Quintessa"},
+      {HKEY_CURRENT_USER, "SOFTWARE\\Quintessa"},
+      {HKEY_LOCAL_MACHINE, kRunKey},
+      {HKEY_LOCAL_MACHINE, kMachineDriveIcons},
+      {HKEY_CURRENT_USER, kUserDriveIcons},
+  };
+  for (const auto &k : keys) keys_.push_back(std::make_unique<SavedKey>(k.first, k.second));
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void TrayTest::SetUp() {
+  saved_ = std::make_unique<SavedTrayState>();
+  DeleteTree(HKEY_LOCAL_MACHINE, kCdioEmulation);
+  DeleteTree(HKEY_LOCAL_MACHINE, kVcdEmulation);
+  DeleteTree(HKEY_CURRENT_USER, kSettings);
+  DeleteTree(HKEY_LOCAL_MACHINE, kSettings);
+  DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, "OrvandTray");
+
+  // What the program's start does before its window exists.
+  ASSERT_TRUE(ReadStartupValues());
+  OsVersionCode = 6;
+  ShowIconMessage = RegisterWindowMessageA("OrvandTrayShowIcon");
+  EnableMessage = RegisterWindowMessageA("OrvandTrayEnable");
+  static bool registered = false;
+  if (!registered) {
+    ASSERT_TRUE(RegisterTrayClass(GetModuleHandleA(nullptr)));
+    registered = true;
+  }
+  TrayStatus = 0;
+  MaskingChosen = FALSE;
+  DisableCount = 0;
+}
+
+void TrayTest::TearDown() {
+  if (tray_) DestroyTray();
+  FreeTexts();
+  saved_.reset();
+}
+
+HWND TrayTest::CreateTray() {
+  EXPECT_EQ(nullptr, tray_) << "one tray window at a time";
+  if (!CreateTrayWindow(GetModuleHandleA(nullptr))) return nullptr;
+  tray_ = FindWindowA(TRAY_CLASS_NAME, TRAY_WINDOW_TITLE);
+  return tray_;
+}
+
+void TrayTest::DestroyTray() {
+  if (tray_ && IsWindow(tray_)) DestroyWindow(tray_);
+  tray_ = nullptr;
+  Pump();
+}
+
+void TrayTest::SetCdio(const char *name, DWORD value) {
+  ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, kCdioEmulation, name, value)) << name;
+}
+
+void TrayTest::SetVcd(const char *name, DWORD value) {
+  ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, kVcdEmulation, name, value)) << name;
+}
+
+void TrayTest::SetVirtualDrives(const std::string &letters) {
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, kVcdEmulation, "DriveLetters", letters));
+}
+
+static DWORD ReadDword(HKEY root, const std::string &path, const char *name, DWORD fallback) {
+  RawValue v = ReadRaw(root, path, name);
+  if (!v.exists || v.data.size() != 4) return fallback;
+  DWORD d;
+  memcpy(&d, v.data.data(), 4);
+  return d;
+}
+
+DWORD TrayTest::LayerMaskState() { return ReadDword(HKEY_LOCAL_MACHINE, kCdioEmulation, "MaskState", 1); }
+
+DWORD TrayTest::CdioCalls(const char *function) {
+  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kCdioEmulation) + "\\Calls", function, 0);
+}
+
+DWORD TrayTest::VcdCalls(const char *function) {
+  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kVcdEmulation) + "\\Calls", function, 0);
+}
+
+void TrayTest::StoreStatus(bool exists, DWORD value) {
+  if (exists)
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_CURRENT_USER, kSettings, "OrvandTrayStatus", value));
+  else
+    DeleteValue(HKEY_CURRENT_USER, kSettings, "OrvandTrayStatus");
+}
+
+std::string ItemText(HMENU menu, UINT position) {
+  char text[256] = "";
+  GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+  return text;
+}
+
+std::vector<std::string> MenuShape(HMENU menu) {
+  std::vector<std::string> shape;
+  int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; i++) {
+    UINT state = GetMenuState(menu, i, MF_BYPOSITION);
+    shape.push_back((state & MF_SEPARATOR) ? "-" : ItemText(menu, i));
+  }
+  return shape;
+}
+
+UINT ItemState(HMENU menu, UINT command) { return GetMenuState(menu, command, MF_BYCOMMAND); }
+
+}  // namespace traytest

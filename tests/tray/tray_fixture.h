@@ -1,0 +1,71 @@
+// Shared ground of the in-process tray tests: the tray's modules run inside the test
+// executable, with its resources linked in; the device layer is steered through the
+// stand-ins' emulation settings and every key the tray touches is saved and put back.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <vector>
+#include "testsupport.h"
+#include "tray.h"
+#include "resource.h"
+
+namespace traytest {
+
+extern const char kSettings[];      // "SOFTWARE\Quintessa\Orvand\Settings" (HKCU and HKLM)
+extern const char kCdioEmulation[]; // HKLM "SOFTWARE\Quintessa\QuinCDIO\Emulation"
+extern const char kVcdEmulation[];  // HKLM "SOFTWARE\Quintessa\QuinVCD\Emulation"
+extern const char kRunKey[];        // HKLM "SOFTWARE\MICROSOFT\WINDOWS\CurrentVersion\Run"
+extern const char kMachineDriveIcons[];  // HKLM "...\Explorer\DriveIcons"
+extern const char kUserDriveIcons[];     // HKCU "Applications\Explorer.exe\Drives\DriveIcons"
+
+// Every key the tray reads or writes, saved when a test starts and put back when it ends.
+class SavedTrayState {
+ public:
+  SavedTrayState();
+ private:
+  std::vector<std::unique_ptr<testsupport::SavedKey>> keys_;
+};
+
+// Base of the in-process tests.  SetUp saves the state, clears the emulation settings and
+// their call counters, and fills the start-up values as the program's start would (the test
+// executable carries the tray's resources and version block).  TearDown destroys a window
+// left open and puts the state back.
+class TrayTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The hidden window as the program makes it; WM_CREATE has run when it returns.
+  HWND CreateTray();
+  // DestroyWindow, and the WM_QUIT it posts taken out of the queue.
+  void DestroyTray();
+  HWND tray() const { return tray_; }
+  HMENU Popup() const { return TrayPopupMenu(tray_); }
+
+  // Emulation settings of the stand-ins (REG_DWORD), and removal of one.
+  static void SetCdio(const char *name, DWORD value);
+  static void SetVcd(const char *name, DWORD value);
+  static void SetVirtualDrives(const std::string &letters);  // DriveLetters
+  static DWORD LayerMaskState();                             // MaskState as the layer holds it
+  static DWORD CdioCalls(const char *function);
+  static DWORD VcdCalls(const char *function);
+
+  // The stored choice in HKCU; `exists` false deletes it.
+  static void StoreStatus(bool exists, DWORD value);
+
+ private:
+  std::unique_ptr<SavedTrayState> saved_;
+  HWND tray_ = nullptr;
+};
+
+// Handles what is waiting in this thread's queue; WM_QUIT is taken and dropped.
+void Pump();
+// The text of a popup item by position ("" for a separator) and its state flags.
+std::string ItemText(HMENU menu, UINT position);
+// The labels of a popup, "-" for separators: {"&Start Orvand...", "-", ...}.
+std::vector<std::string> MenuShape(HMENU menu);
+UINT ItemState(HMENU menu, UINT command);  // GetMenuState by command
+
+}  // namespace traytest
