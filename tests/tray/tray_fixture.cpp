@@ -111,6 +111,35 @@ void TrayTest::StoreStatus(bool exists, DWORD value) {
     DeleteValue(HKEY_CURRENT_USER, kSettings, "OrvandTrayStatus");
 }
 
+HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, TRAY_CLASS_NAME, TRAY_WINDOW_TITLE)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == pid) return w;
+    }
+    if (GetTickCount() - start > timeoutMs) return nullptr;
+    Sleep(50);
+  }
+}
+
+RunningTray::RunningTray(const std::string &exe, const std::string &dir)
+    : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
+  if (program_.started()) window_ = WaitTrayWindow(program_.pid());
+}
+
+RunningTray::~RunningTray() {
+  if (program_.Running()) Close();
+}
+
+DWORD RunningTray::Close() {
+  if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+  window_ = nullptr;
+  return program_.Wait(15000);
+}
+
 std::string ItemText(HMENU menu, UINT position) {
   char text[256] = "";
   GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);

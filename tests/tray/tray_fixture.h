@@ -60,6 +60,26 @@ class TrayTest : public ::testing::Test {
   HWND tray_ = nullptr;
 };
 
+// The real OrvandTray.exe, started from `exe` and waited for until its hidden window exists;
+// a tray still running at the end of the scope is closed, then killed.
+class RunningTray {
+ public:
+  explicit RunningTray(const std::string &exe = "", const std::string &dir = "");
+  ~RunningTray();
+  RunningTray(const RunningTray &) = delete;
+  RunningTray &operator=(const RunningTray &) = delete;
+  bool up() const { return window_ != nullptr; }
+  HWND window() const { return window_; }
+  testsupport::Program &program() { return program_; }
+  // Posts WM_CLOSE and returns the exit code (STILL_ACTIVE when it did not end).
+  DWORD Close();
+ private:
+  testsupport::Program program_;
+  HWND window_ = nullptr;
+};
+// The tray window ("MainWClass", "QuinTrayWindow", hidden) of process `pid`, waited for.
+HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs = 15000);
+
 // Handles what is waiting in this thread's queue; WM_QUIT is taken and dropped.
 void Pump();
 // The text of a popup item by position ("" for a separator) and its state flags.

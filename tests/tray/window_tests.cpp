@@ -19,3 +19,13 @@ TEST_F(WindowTest, CreationMakesTheHiddenWindowWithTheClassMenu) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WindowTest, TheRealTrayStartsAndEndsOnClose) {
+  RunningTray real;
+  ASSERT_TRUE(real.up());
+  EXPECT_EQ(0u, real.Close());
+}
+
+}  // namespace
