@@ -46,6 +46,11 @@ DWORD ProbeDllVersion(const char *dllName)
     return version;
 }
 
+BOOL ShellHasDriveIcons(const char *shellDll)
+{
+    return ProbeDllVersion(shellDll) > NEWEST_SHELL_WITHOUT_DRIVE_ICONS;
+}
+
 BOOL ReadFileVersion(const char *path, TrayFileVersion *version)
 {
     DWORD handle = 0;
@@ -105,7 +110,7 @@ void SetTrayCaption(const char *prefix)
 }
 
 /* ModulePath cut after its last backslash; position 0 is never taken as one. */
-static void MakeProgramFolder(void)
+void MakeProgramFolder(void)
 {
     int i;
 
@@ -134,7 +139,7 @@ BOOL ReadStartupValues(void)
     if (!ReadFileVersion(ModulePath, &FileVersion))
         return FALSE;
     SetTrayCaption(STARTUP_CAPTION_PREFIX);
-    ShellIconSupport = ProbeDllVersion("shell32.dll") > NEWEST_SHELL_WITHOUT_DRIVE_ICONS;
+    ShellIconSupport = ShellHasDriveIcons("shell32.dll");
     ReadSheepIconsOption();
     return TRUE;
 }

@@ -46,7 +46,11 @@ int TrayMain(HINSTANCE instance);
 BOOL ReadStartupValues(void);
 /* A DLL's DllGetVersion as major << 16 | minor, or 0. */
 DWORD ProbeDllVersion(const char *dllName);
+/* The shell named is newer than 4.71, so Explorer takes per-drive icons. */
+BOOL ShellHasDriveIcons(const char *shellDll);
 BOOL ReadFileVersion(const char *path, TrayFileVersion *version);
+/* ProgramFolder from ModulePath: cut after the last backslash, which stays. */
+void MakeProgramFolder(void);
 BOOL RegisterTrayClass(HINSTANCE instance);
 BOOL CreateTrayWindow(HINSTANCE instance);
 /* TrayCaption = prefix, major "." minor of FileVersion; a long prefix is cut so the version

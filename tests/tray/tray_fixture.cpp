@@ -1,9 +1,46 @@
 // Shared ground of the in-process tray tests.
 #include "tray_fixture.h"
+#include <shellapi.h>
 
 using namespace testsupport;
 
 namespace traytest {
+
+namespace seam {
+std::vector<BoxCall> boxes;
+std::vector<ShellCall> shellCalls;
+std::vector<IconCall> iconCalls;
+std::deque<int> boxAnswers;
+bool shellRecordOnly = true;
+
+void Reset() {
+  boxes.clear();
+  shellCalls.clear();
+  iconCalls.clear();
+  boxAnswers.clear();
+  shellRecordOnly = true;
+}
+}  // namespace seam
+
+static std::string OrNull(const char *s) { return s ? s : "<null>"; }
+
+BoxAnswerer::BoxAnswerer(const std::string &caption, int button) {
+  DWORD pid = GetCurrentProcessId();
+  thread_ = std::thread([this, caption, button, pid] {
+    box_ = ui::WaitBox(caption, pid);
+    if (box_) ui::Press(box_.hwnd, button);
+  });
+}
+
+BoxAnswerer::~BoxAnswerer() {
+  if (!joined_) thread_.join();
+}
+
+const ui::Box &BoxAnswerer::seen() {
+  if (!joined_) thread_.join();
+  joined_ = true;
+  return box_;
+}
 
 const char kSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
 const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
@@ -34,6 +71,7 @@ void Pump() {
 
 void TrayTest::SetUp() {
   saved_ = std::make_unique<SavedTrayState>();
+  seam::Reset();
   DeleteTree(HKEY_LOCAL_MACHINE, kCdioEmulation);
   DeleteTree(HKEY_LOCAL_MACHINE, kVcdEmulation);
   DeleteTree(HKEY_CURRENT_USER, kSettings);
@@ -105,10 +143,11 @@ DWORD TrayTest::VcdCalls(const char *function) {
 }
 
 void TrayTest::StoreStatus(bool exists, DWORD value) {
-  if (exists)
+  if (exists) {
     ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_CURRENT_USER, kSettings, "OrvandTrayStatus", value));
-  else
+  } else {
     DeleteValue(HKEY_CURRENT_USER, kSettings, "OrvandTrayStatus");
+  }
 }
 
 HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
@@ -159,3 +198,34 @@ std::vector<std::string> MenuShape(HMENU menu) {
 UINT ItemState(HMENU menu, UINT command) { return GetMenuState(menu, command, MF_BYCOMMAND); }
 
 }  // namespace traytest
+
+using namespace traytest;
+
+extern "C" int WINAPI TrayTestMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT flags) {
+  int result;
+  if (!seam::boxAnswers.empty()) {
+    result = seam::boxAnswers.front();
+    seam::boxAnswers.pop_front();
+  } else {
+    result = MessageBoxA(owner, text, caption, flags);
+  }
+  seam::boxes.push_back({owner, OrNull(text), OrNull(caption), flags, result});
+  return result;
+}
+
+extern "C" HINSTANCE WINAPI TrayTestShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                                  LPCSTR directory, INT show) {
+  seam::shellCalls.push_back({window, OrNull(verb), OrNull(file), OrNull(parameters), OrNull(directory), show});
+  if (seam::shellRecordOnly) return (HINSTANCE)33;
+  return ShellExecuteA(window, verb, file, parameters, directory, show);
+}
+
+extern "C" BOOL WINAPI TrayTestShell_NotifyIconA(DWORD operation, PNOTIFYICONDATAA data) {
+  BOOL result = Shell_NotifyIconA(operation, data);
+  char tip[65];
+  memcpy(tip, data->szTip, 64);
+  tip[64] = 0;
+  seam::iconCalls.push_back({operation, data->cbSize, data->hWnd, data->uID, data->uFlags,
+                             data->uCallbackMessage, data->hIcon, tip, result});
+  return result;
+}

@@ -4,14 +4,64 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 #include "testsupport.h"
+#include "uiauto.h"
 #include "tray.h"
 #include "resource.h"
 
 namespace traytest {
+
+// What the tray asked of the three calls the test build records (see CMakeLists.txt).
+struct BoxCall {
+  HWND owner;
+  std::string text, caption;
+  UINT flags;
+  int result;
+};
+struct ShellCall {
+  HWND window;
+  std::string verb, file, parameters, directory;  // "<null>" for a null pointer
+  int show;
+};
+struct IconCall {
+  DWORD operation;
+  DWORD cbSize;
+  HWND window;
+  UINT id, flags, callbackMessage;
+  HICON icon;
+  std::string tip;
+  BOOL result;
+};
+namespace seam {
+extern std::vector<BoxCall> boxes;
+extern std::vector<ShellCall> shellCalls;
+extern std::vector<IconCall> iconCalls;
+// Answers for the next boxes, taken in turn without showing a box (0: a box that could not
+// be shown).  When none is left, the real box is shown.
+extern std::deque<int> boxAnswers;
+// False: ShellExecuteA is carried out after it was recorded.  True (the default after each
+// reset): only recorded, so no test opens a browser by accident.
+extern bool shellRecordOnly;
+void Reset();
+}  // namespace seam
+
+// Answers the next real box of this process captioned `caption` with `button` from a second
+// thread; the destructor waits for that thread.  `seen` is the box as it was read.
+class BoxAnswerer {
+ public:
+  BoxAnswerer(const std::string &caption, int button);
+  ~BoxAnswerer();
+  const ui::Box &seen();  // waits for the answer
+ private:
+  std::thread thread_;
+  ui::Box box_;
+  bool joined_ = false;
+};
 
 extern const char kSettings[];      // "SOFTWARE\Quintessa\Orvand\Settings" (HKCU and HKLM)
 extern const char kCdioEmulation[]; // HKLM "SOFTWARE\Quintessa\QuinCDIO\Emulation"
