@@ -164,6 +164,37 @@ HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
   }
 }
 
+static void CopyTree(const std::string &from, const std::string &to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((from + "\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      CopyTree(from + "\\" + name, to + "\\" + name);
+    else
+      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+std::string InstallTray(const std::string &folderName) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string dir(self);
+  dir = dir.substr(0, dir.find_last_of('\\') + 1) + folderName;
+  std::string dist = DistPath("OrvandTray.exe");
+  dist = dist.substr(0, dist.find_last_of('\\'));
+  CreateDirectoryA(dir.c_str(), nullptr);
+  for (const char *file : {"OrvandTray.exe", "QuinCDIO.dll", "QuinVCD.dll", "VirtualFarodrive.ico"})
+    CopyFileA((dist + "\\" + file).c_str(), (dir + "\\" + file).c_str(), FALSE);
+  if (GetFileAttributesA((dist + "\\Texts").c_str()) != INVALID_FILE_ATTRIBUTES)
+    CopyTree(dist + "\\Texts", dir + "\\Texts");
+  return dir + "\\";
+}
+
 RunningTray::RunningTray(const std::string &exe, const std::string &dir)
     : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
   if (program_.started()) window_ = WaitTrayWindow(program_.pid());

@@ -127,6 +127,10 @@ class RunningTray {
   testsupport::Program program_;
   HWND window_ = nullptr;
 };
+// A folder below the test executable's, made anew, holding a copy of the tray, its two
+// libraries and its language files from the deployable folder; its path ends in a backslash.
+std::string InstallTray(const std::string &folderName);
+
 // The tray window ("MainWClass", "QuinTrayWindow", hidden) of process `pid`, waited for.
 HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs = 15000);
 
