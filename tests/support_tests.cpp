@@ -1,4 +1,4 @@
-// The test helpers themselves: window automation and registry scratch keys.
+// The test helpers themselves: window automation, registry scratch keys and Wine's version settings.
 #include <gtest/gtest.h>
 #include <thread>
 #include "testsupport.h"
@@ -141,4 +141,47 @@ TEST(UiAuto, PicksAComboEntryAndTicksABox) {
   EXPECT_EQ(1, result.selChanges);
   EXPECT_EQ(2, result.selection);
   EXPECT_TRUE(result.ticked);
+}
+
+// Run by the test below in a child process: two boxes, then the answers and the Windows version
+// it was shown as its exit code.
+TEST(SupportChild, DISABLED_ShowTwoBoxes) {
+  OSVERSIONINFOA v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  GetVersionExA(&v);
+  int first = MessageBoxA(nullptr, "First?", "Support Child", MB_YESNO);
+  char text[64];
+  wsprintfA(text, "Windows %lu.%lu", v.dwMajorVersion, v.dwMinorVersion);
+  int second = MessageBoxA(nullptr, text, "Support Child", MB_OK);
+  ExitProcess((UINT)(first * 100 + second));
+}
+
+TEST(UiAuto, AnswerBoxesAnswersAnotherProgramUntilItEnds) {
+  char exe[MAX_PATH];
+  ASSERT_NE(0u, GetModuleFileNameA(nullptr, exe, sizeof exe));
+  std::string file = exe;
+  file = file.substr(file.find_last_of('\\') + 1);
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + file;
+  SavedKey saved(HKEY_CURRENT_USER, appKey);
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, appKey, "Other", "kept"));
+  {
+    WineVersion version(file, "win98");
+    ASSERT_TRUE(version.ok());
+    Program child(exe, "--gtest_also_run_disabled_tests --gtest_filter=SupportChild.*");
+    ASSERT_TRUE(child.started());
+    std::vector<size_t> asked;
+    ui::BoxRun run = ui::AnswerBoxes(child.handle(), child.pid(), "Support Child",
+                                     [&](size_t i, const ui::Box &) {
+                                       asked.push_back(i);
+                                       return i == 0 ? IDNO : IDOK;
+                                     });
+    EXPECT_EQ("", run.failure);
+    EXPECT_EQ(DWORD(IDNO * 100 + IDOK), run.exitCode);
+    ASSERT_EQ(2u, run.boxes.size());
+    EXPECT_EQ("First?", run.boxes[0].text);
+    EXPECT_EQ("Windows 4.10", run.boxes[1].text) << "Windows 98 as Wine presents it";
+    EXPECT_EQ((std::vector<size_t>{0, 1}), asked);
+  }
+  EXPECT_FALSE(ReadRaw(HKEY_CURRENT_USER, appKey, "Version").exists) << "the version setting stayed";
+  EXPECT_EQ(B("kept", 5), ReadRaw(HKEY_CURRENT_USER, appKey, "Other").data);
 }

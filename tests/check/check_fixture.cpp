@@ -312,28 +312,14 @@ RunResult CheckTest::RunCheck(const std::string &args, const Script &script, boo
   Program p(DistPath("QuinCheck.exe"), args, WorkDir());
   EXPECT_TRUE(p.started());
   if (!p.started()) return r;
-  DWORD start = GetTickCount();
-  while (p.Running()) {
-    if (GetTickCount() - start > 60000) {
-      ADD_FAILURE() << "QuinCheck did not end";
-      break;
-    }
-    HWND w = ui::WaitWindow("QuinCheck", p.pid(), 250, "#32770");
-    if (!w) continue;
-    ui::Box box = ui::WaitBox("QuinCheck", p.pid(), 2000);
-    if (!box) continue;
-    size_t index = r.boxes.size();
-    r.boxes.push_back(box);
+  ui::BoxRun run = ui::AnswerBoxes(p.handle(), p.pid(), "QuinCheck", [&](size_t index, const ui::Box &box) {
     if (onBox) onBox(index, box);
     bool hasNo = false;
     for (const ui::Button &b : box.buttons) hasNo = hasNo || b.id == IDNO;
-    int answer = index < script.size() ? script[index].answer : (hasNo ? IDNO : IDOK);
-    ui::Press(box.hwnd, answer);
-    if (!ui::WaitGone(box.hwnd, 10000)) {
-      ADD_FAILURE() << "box stays after the answer: " << box.text;
-      break;
-    }
-  }
+    return index < script.size() ? script[index].answer : (hasNo ? IDNO : IDOK);
+  });
+  if (!run.failure.empty()) ADD_FAILURE() << run.failure;
+  r.boxes = run.boxes;
   r.exitCode = p.Wait(20000);
   ExpectBoxes(r.boxes, script, prefixOnly);
   EXPECT_EQ(deinit + deinitCalls, Calls("QuinCDIO_DeInitScsi")) << "QuinCDIO_DeInitScsi calls";

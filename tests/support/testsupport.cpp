@@ -150,6 +150,11 @@ SavedKey::~SavedKey() {
   }
 }
 
+WineVersion::WineVersion(const std::string &exe, const std::string &version)
+    : saved_(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\" + exe),
+      ok_(SetString(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\" + exe, "Version", version) ==
+          ERROR_SUCCESS) {}
+
 std::string VersionInfo::String(const std::string &name) const {
   for (const auto &s : strings)
     if (s.first == name) return s.second;

@@ -59,6 +59,20 @@ class SavedKey {
   std::vector<std::string> keys_;                         // subkey paths
 };
 
+// Makes Wine present Windows `version` ("win98", "win2k", ...) to every program of the file
+// name `exe` started while this lives, through HKCU "Software\Wine\AppDefaults\<exe>" value
+// "Version"; the key is put back as it was at the end of the scope.
+class WineVersion {
+ public:
+  WineVersion(const std::string &exe, const std::string &version);
+  WineVersion(const WineVersion &) = delete;
+  WineVersion &operator=(const WineVersion &) = delete;
+  bool ok() const { return ok_; }  // the value was written
+ private:
+  SavedKey saved_;
+  bool ok_;
+};
+
 // A file's version resource: the fixed part, the translations it lists and
 // the strings of its first translation.
 struct VersionInfo {

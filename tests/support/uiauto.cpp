@@ -174,6 +174,29 @@ bool SetCheck(HWND dlg, int id, bool on) {
   return IsChecked(dlg, id) == on;
 }
 
+BoxRun AnswerBoxes(HANDLE process, DWORD pid, const std::string &caption,
+                   const std::function<int(size_t, const Box &)> &answer, DWORD timeoutMs) {
+  BoxRun run;
+  DWORD start = GetTickCount();
+  while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+    if (GetTickCount() - start > timeoutMs) {
+      run.failure = caption + " did not end";
+      return run;
+    }
+    if (!WaitWindow(caption, pid, 250, "#32770")) continue;
+    Box box = WaitBox(caption, pid, 2000);
+    if (!box) continue;
+    run.boxes.push_back(box);
+    Press(box.hwnd, answer(run.boxes.size() - 1, box));
+    if (!WaitGone(box.hwnd, 10000)) {
+      run.failure = "box stays after the answer: " + box.text;
+      return run;
+    }
+  }
+  GetExitCodeProcess(process, &run.exitCode);
+  return run;
+}
+
 std::vector<std::string> ComboItems(HWND dlg, int id) {
   std::vector<std::string> v;
   HWND item = GetDlgItem(dlg, id);

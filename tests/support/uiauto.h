@@ -4,6 +4,7 @@
 // windows of another process.  Every wait has a time-out.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,19 @@ inline bool Ok(HWND box) { return Press(box, IDOK); }
 bool IsChecked(HWND dlg, int id);
 // Clicks the check box when its state differs from `on`; true when it now matches.
 bool SetCheck(HWND dlg, int id, bool on);
+
+// What a run of a program that talks through message boxes came to.
+struct BoxRun {
+  DWORD exitCode = STILL_ACTIVE;  // STILL_ACTIVE: it did not end in time
+  std::vector<Box> boxes;         // every box it showed, in order
+  std::string failure;            // why the run was cut short; empty when it ended by itself
+};
+// Until `process` (whose id is `pid`) ends, answers each dialog-class window titled `caption`
+// that it shows with the button that `answer` picks for it (boxes are numbered from 0);
+// `answer` runs while the box is up.  Gives up after `timeoutMs`, or when a box stays after
+// its answer.
+BoxRun AnswerBoxes(HANDLE process, DWORD pid, const std::string &caption,
+                   const std::function<int(size_t, const Box &)> &answer, DWORD timeoutMs = 60000);
 
 std::vector<std::string> ComboItems(HWND dlg, int id);
 int ComboSelection(HWND dlg, int id);
