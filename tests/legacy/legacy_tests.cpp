@@ -143,6 +143,48 @@ void SettingsRun(const Smoke &) {
   EXPECT_FALSE(ReadRaw(HKLM, kCdio, "NoLockedIO").exists);
 }
 
+// ---- OrvandTray.exe -------------------------------------------------------------------------
+
+const char kTrayCaption[] = "Orvand Tray V4.2";
+const char kOrvandSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
+
+// The hidden window of the tray process `pid`, waited for.
+HWND WaitTrayWindow(DWORD pid) {
+  for (int i = 0; i < 300; i++) {
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "MainWClass", "QuinTrayWindow")) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == pid) return w;
+    }
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// The tray starts, applies the stored choice (none: masking on) to the layer, asks before it
+// exits and ends with 0 on Yes.
+void TrayRun(const Smoke &) {
+  SavedKey settings(HKEY_CURRENT_USER, kOrvandSettings);
+  DeleteTree(HKEY_CURRENT_USER, kOrvandSettings);
+  Program p(DistPath("OrvandTray.exe"), "");
+  ASSERT_TRUE(p.started());
+  HWND tray = WaitTrayWindow(p.pid());
+  ASSERT_TRUE(tray != nullptr) << "no tray window";
+  EXPECT_EQ(1u, Calls("QuinCDIO_InitScsi"));
+  EXPECT_EQ(1u, Calls("MaskRec_SendCommand"));
+  RawValue state = ReadRaw(HKLM, kCdioEmulation, "MaskState");
+  EXPECT_TRUE(state.exists && state.data == B("\x01\0\0\0", 4)) << "masking was not applied";
+
+  PostMessageA(tray, WM_COMMAND, 115, 0);  // Exit
+  ui::Box box = ui::WaitBox(kTrayCaption, p.pid());
+  ASSERT_TRUE(box) << "no question before the exit";
+  EXPECT_TRUE(HasNo(box));
+  ASSERT_TRUE(ui::Yes(box.hwnd));
+  EXPECT_EQ(0u, p.Wait(15000));
+  EXPECT_EQ(0u, Calls("QuinCDIO_DeInitScsi"));
+}
+
 // ---- The table ----------------------------------------------------------------------------------
 
 // The keys the programs read and write are put back afterwards.  Each run starts with the
@@ -165,9 +207,10 @@ TEST_P(LegacyWindows, StartsTakesItsMainPathAndEnds) {
   s.mainPath(s);
 }
 
-// OrvandTray.exe joins with its own main path, in both versions, when it is part of the build.
 INSTANTIATE_TEST_SUITE_P(Programs, LegacyWindows,
-                         ::testing::Values(Smoke{"QuinCheck.exe", "win98", false, CheckerRun},
+                         ::testing::Values(Smoke{"OrvandTray.exe", "win98", false, TrayRun},
+                                           Smoke{"OrvandTray.exe", "win2k", true, TrayRun},
+                                           Smoke{"QuinCheck.exe", "win98", false, CheckerRun},
                                            Smoke{"QuinCheck.exe", "win2k", true, CheckerRun},
                                            Smoke{"ControlQuinCDIO.exe", "win98", false, SettingsRun},
                                            Smoke{"ControlQuinCDIO.exe", "win2k", true, SettingsRun}),
