@@ -121,14 +121,23 @@ void ShowVirtualDriveDialog(HWND owner);
 
 /* ---- driveicons.cpp: Explorer icons of virtual drives ----------------------------------- */
 
-extern DWORD SheepIconsOn;
+extern DWORD SheepIconsOn;  /* "VirtualSheep"; 0 while ShellIconSupport is false */
 
 void ReadSheepIconsOption(void);
+/* Stores the option, then applies or clears the entries of all letters. */
 void StoreSheepIconsOption(void);
+/* The marked entries of one letter (0 is A:) in both places.  A place whose letter key exists
+   without a non-zero marker belongs to another program and is left alone; an icon path that
+   does not fit leaves out only the icon entry.  Indexes outside 0 to 25 do nothing. */
 void SetDriveIcons(int driveIndex);
+/* Deletes a letter's key in each place where its marker reads non-zero. */
 void ClearDriveIcons(int driveIndex);
+/* C: to Z: entries for the virtual drives, cleared for the other letters. */
 void ApplyDriveIconsAll(void);
+/* A: to Z: cleared. */
 void ClearDriveIconsAll(void);
+/* Deletes subKey of key with all its subkeys, children first; 0 when subKey itself went, else
+   the registry's code.  An empty or NULL subKey gives ERROR_INVALID_PARAMETER. */
 LONG DeleteKeyTree(HKEY key, const char *subKey);
 
 /* ---- repair.cpp: registry entries of the virtual drives' devices ------------------------ */
