@@ -142,7 +142,22 @@ LONG DeleteKeyTree(HKEY key, const char *subKey);
 
 /* ---- repair.cpp: registry entries of the virtual drives' devices ------------------------ */
 
+/* QueryDosDeviceA: with no name the list of all DOS device names, else a name's targets;
+   the characters stored, NULs included, or 0. */
+typedef DWORD (WINAPI *QueryDosDeviceFunction)(LPCSTR deviceName, LPSTR targets, DWORD maxChars);
+
+/* By OsVersionCode: below 4 the Windows 9x walk, 4 nothing, above 4 the NT one. */
 void RepairVirtualDriveDevices(void);
+/* "redbook" last in the UpperFilters of every virtual drive device, with QueryDosDeviceA
+   looked up in KERNEL32. */
+void RepairNtDevices(void);
+/* The same walk with the given function. */
+void RepairNtDeviceList(QueryDosDeviceFunction query);
+/* "SYSTEM\CurrentControlSet\Enum\" and the DOS device name up to its third '#', the first
+   two as '\'.  FALSE, with an empty path, when that does not fit TRAY_PATH_CHARS. */
+BOOL BuildDeviceEnumKeyPath(const char *deviceName, char *path);
+/* Bit 0 of "DigitalAudioPlay" in the class key of every virtual CD-ROM device. */
+void RepairWin9xDevices(void);
 
 #ifdef __cplusplus
 }
