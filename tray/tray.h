@@ -125,19 +125,43 @@ void ShowVirtualDriveDialog(HWND owner);
 
 /* ---- driveicons.cpp: Explorer icons of virtual drives ----------------------------------- */
 
-extern DWORD SheepIconsOn;
+extern DWORD SheepIconsOn;  /* "VirtualSheep"; 0 while ShellIconSupport is false */
 
 void ReadSheepIconsOption(void);
+/* Stores the option, then applies or clears the entries of all letters. */
 void StoreSheepIconsOption(void);
+/* The marked entries of one letter (0 is A:) in both places.  A place whose letter key exists
+   without a non-zero marker belongs to another program and is left alone; an icon path that
+   does not fit leaves out only the icon entry.  Indexes outside 0 to 25 do nothing. */
 void SetDriveIcons(int driveIndex);
+/* Deletes a letter's key in each place where its marker reads non-zero. */
 void ClearDriveIcons(int driveIndex);
+/* C: to Z: entries for the virtual drives, cleared for the other letters. */
 void ApplyDriveIconsAll(void);
+/* A: to Z: cleared. */
 void ClearDriveIconsAll(void);
+/* Deletes subKey of key with all its subkeys, children first; 0 when subKey itself went, else
+   the registry's code.  An empty or NULL subKey gives ERROR_INVALID_PARAMETER. */
 LONG DeleteKeyTree(HKEY key, const char *subKey);
 
 /* ---- repair.cpp: registry entries of the virtual drives' devices ------------------------ */
 
+/* QueryDosDeviceA: with no name the list of all DOS device names, else a name's targets;
+   the characters stored, NULs included, or 0. */
+typedef DWORD (WINAPI *QueryDosDeviceFunction)(LPCSTR deviceName, LPSTR targets, DWORD maxChars);
+
+/* By OsVersionCode: below 4 the Windows 9x walk, 4 nothing, above 4 the NT one. */
 void RepairVirtualDriveDevices(void);
+/* "redbook" last in the UpperFilters of every virtual drive device, with QueryDosDeviceA
+   looked up in KERNEL32. */
+void RepairNtDevices(void);
+/* The same walk with the given function. */
+void RepairNtDeviceList(QueryDosDeviceFunction query);
+/* "SYSTEM\CurrentControlSet\Enum\" and the DOS device name up to its third '#', the first
+   two as '\'.  FALSE, with an empty path, when that does not fit TRAY_PATH_CHARS. */
+BOOL BuildDeviceEnumKeyPath(const char *deviceName, char *path);
+/* Bit 0 of "DigitalAudioPlay" in the class key of every virtual CD-ROM device. */
+void RepairWin9xDevices(void);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 // Shared ground of the in-process tray tests.
 #include "tray_fixture.h"
 #include <shellapi.h>
+#include <cstdio>
 
 using namespace testsupport;
 
@@ -48,6 +49,10 @@ const char kVcdEmulation[] = "SOFTWARE\\Quintessa\\QuinVCD\\Emulation";
 const char kRunKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS\\CurrentVersion\\Run";
 const char kMachineDriveIcons[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 const char kUserDriveIcons[] = "Applications\\Explorer.exe\\Drives\\DriveIcons";
+const char kIconOption[] = "SOFTWARE\\Quintessa\\Orvand\\VirtualFarodrive";
+const char kNtScsiEnum[] = "SYSTEM\\CurrentControlSet\\Enum\\SCSI";
+const char kWin9xEnum[] = "Enum";
+const char kWin9xClasses[] = "SYSTEM\\CurrentControlSet\\Services\\Class";
 
 SavedTrayState::SavedTrayState() {
   const std::pair<HKEY, const char *> keys[] = {
@@ -56,6 +61,9 @@ SavedTrayState::SavedTrayState() {
       {HKEY_LOCAL_MACHINE, kRunKey},
       {HKEY_LOCAL_MACHINE, kMachineDriveIcons},
       {HKEY_CURRENT_USER, kUserDriveIcons},
+      {HKEY_LOCAL_MACHINE, kNtScsiEnum},
+      {HKEY_LOCAL_MACHINE, kWin9xEnum},
+      {HKEY_LOCAL_MACHINE, kWin9xClasses},
   };
   for (const auto &k : keys) keys_.push_back(std::make_unique<SavedKey>(k.first, k.second));
 }
@@ -198,6 +206,10 @@ std::string InstallTray(const std::string &folderName) {
 RunningTray::RunningTray(const std::string &exe, const std::string &dir)
     : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
   if (program_.started()) window_ = WaitTrayWindow(program_.pid());
+  // The window is found while its WM_CREATE still runs; a sent message is answered only once
+  // the tray takes messages, after its creation.
+  DWORD_PTR result;
+  if (window_ && !SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL, 15000, &result)) window_ = nullptr;
 }
 
 RunningTray::~RunningTray() {
@@ -227,6 +239,50 @@ std::vector<std::string> MenuShape(HMENU menu) {
 }
 
 UINT ItemState(HMENU menu, UINT command) { return GetMenuState(menu, command, MF_BYCOMMAND); }
+
+static void DumpKey(HKEY root, const std::string &base, const std::string &rel, std::string &out) {
+  std::string full = rel.empty() ? base : base + "\\" + rel;
+  HKEY key;
+  if (RegOpenKeyExA(root, full.c_str(), 0, KEY_READ, &key)) return;
+  out += "[" + rel + "]\n";
+  for (DWORD i = 0;; ++i) {
+    char name[16384];
+    DWORD nameLen = sizeof name;
+    if (RegEnumValueA(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr)) break;
+    RawValue v = ReadRaw(root, full, name);
+    char head[64];
+    snprintf(head, sizeof head, "=%lu:", v.type);
+    out += std::string(name) + head;
+    for (unsigned char c : v.data) {
+      char hex[4];
+      snprintf(hex, sizeof hex, "%02x", c);
+      out += hex;
+    }
+    out += "\n";
+  }
+  std::vector<std::string> subs;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    if (RegEnumKeyA(key, i, name, sizeof name)) break;
+    subs.push_back(name);
+  }
+  RegCloseKey(key);
+  for (const std::string &s : subs) DumpKey(root, base, rel.empty() ? s : rel + "\\" + s, out);
+}
+
+std::string DumpTree(HKEY root, const std::string &path) {
+  std::string out;
+  DumpKey(root, path, "", out);
+  return out;
+}
+
+bool CreateKey(HKEY root, const std::string &path) {
+  HKEY key;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+    return false;
+  RegCloseKey(key);
+  return true;
+}
 
 }  // namespace traytest
 

@@ -69,6 +69,10 @@ extern const char kVcdEmulation[];  // HKLM "SOFTWARE\Quintessa\QuinVCD\Emulatio
 extern const char kRunKey[];        // HKLM "SOFTWARE\MICROSOFT\WINDOWS\CurrentVersion\Run"
 extern const char kMachineDriveIcons[];  // HKLM "...\Explorer\DriveIcons"
 extern const char kUserDriveIcons[];     // HKCU "Applications\Explorer.exe\Drives\DriveIcons"
+extern const char kIconOption[];    // HKLM "SOFTWARE\Quintessa\Orvand\VirtualFarodrive"
+extern const char kNtScsiEnum[];    // HKLM "SYSTEM\CurrentControlSet\Enum\SCSI"
+extern const char kWin9xEnum[];     // HKLM "Enum" (the Windows 9x device tree)
+extern const char kWin9xClasses[];  // HKLM "SYSTEM\CurrentControlSet\Services\Class"
 
 // Every key the tray reads or writes, saved when a test starts and put back when it ends.
 class SavedTrayState {
@@ -141,5 +145,12 @@ std::string ItemText(HMENU menu, UINT position);
 // The labels of a popup, "-" for separators: {"&Start Orvand...", "-", ...}.
 std::vector<std::string> MenuShape(HMENU menu);
 UINT ItemState(HMENU menu, UINT command);  // GetMenuState by command
+
+// A key with all its subkeys and values as text, to see that something was left exactly as it
+// was: one line per key ("[sub\path]") and per value ("name=type:hex"), in the registry's order;
+// "" when the key does not exist.
+std::string DumpTree(HKEY root, const std::string &path);
+// Creates a key (and the keys above it); true when it exists afterwards.
+bool CreateKey(HKEY root, const std::string &path);
 
 }  // namespace traytest
