@@ -208,10 +208,41 @@ int CheckerRun(const char *commandLine)
     return EXIT_DONE;
 }
 
+/* Windows programs find the end of their own name this way: a quoted name
+   ends at its closing quote (or with the line, when none follows), an
+   unquoted one at the first space or tab.  Bytes are looked at unsigned, so
+   a national character in a folder name is part of the name, never a blank. */
+const char *SkipProgramName(const char *commandLine)
+{
+    const unsigned char *p = (const unsigned char *)commandLine;
+
+    if (!p)
+        return "";
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"')
+            p++;
+        if (*p == '"')
+            p++;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            p++;
+    }
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return (const char *)p;
+}
+
+/* The C runtime's start-up code hands WinMain a command line whose program
+   name it skipped comparing signed characters: every byte from 0x80 up
+   counts as a blank there, so an unquoted path through a folder with a
+   national character, or a first argument beginning with one, comes out
+   cut.  The line is taken from the system instead. */
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
 {
     (void)instance;
     (void)previous;
+    (void)commandLine;
     (void)show;
-    return CheckerRun(commandLine);
+    return CheckerRun(SkipProgramName(GetCommandLineA()));
 }

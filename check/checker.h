@@ -14,6 +14,9 @@ extern const char ClassFilterKey[];
 
 /* checker.cpp: the run, its command line and the state of one run. */
 int CheckerRun(const char *commandLine);
+/* The text behind the program name at the start of a full command line
+   (as GetCommandLineA gives it) and behind the blanks that follow it. */
+const char *SkipProgramName(const char *commandLine);
 /* The service control manager opened for this run. */
 SC_HANDLE CheckerServiceManager(void);
 /* Formats a message like wsprintfA and shows it captioned "QuinCheck"

@@ -10,6 +10,7 @@ const char kClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325
 const char kCdio[] = "SOFTWARE\\Quintessa\\QuinCDIO";
 const char kEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
 const char kCalls[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation\\Calls";
+const char kNationalName[] = "\xC4" "qctX";
 
 std::string E1() { return "Can't open Windows Service manager!\nQuinCheck will stop!"; }
 std::string I1() {
@@ -50,7 +51,12 @@ std::string E3(DWORD code, const std::string &n) {
 
 namespace {
 
-std::wstring Wide(const std::string &s) { return std::wstring(s.begin(), s.end()); }
+std::wstring Wide(const std::string &s) {
+  std::wstring w(s.size(), L'\0');
+  int n = MultiByteToWideChar(CP_ACP, 0, s.data(), (int)s.size(), &w[0], (int)w.size());
+  w.resize(n > 0 ? n : 0);
+  return w;
+}
 
 // Wide calls: the ANSI file functions refuse paths of MAX_PATH characters and more, and some
 // fixtures are exactly that long.
@@ -172,6 +178,9 @@ void CheckTest::SetUpTestSuite() {
   file(drv + "\\qctDosPath.sys");
   f.push_back({"qctSysStart", K, SERVICE_SYSTEM_START, "qctSysStart.sys", true});
   file(drv + "\\qctSysStart.sys");
+  // A name with letters of the Western code page above 0x7F.
+  f.push_back({kNationalName, K, D, std::string(kNationalName) + ".sys", true});
+  file(drv + "\\" + kNationalName + ".sys");
   // The drivers-directory candidate of exactly 259 characters fits its buffer, 260 does not.
   const size_t room = MAX_PATH - 1 - (drv.size() + 1);
   std::string fits = "qctFits" + std::string(room - 7 - 4, 'f') + ".sys";
@@ -307,12 +316,38 @@ void CheckTest::ExpectBoxes(const std::vector<ui::Box> &boxes, const Script &scr
 
 RunResult CheckTest::RunCheck(const std::string &args, const Script &script, bool prefixOnly,
                         std::function<void(size_t, const ui::Box &)> onBox, DWORD deinitCalls) {
-  RunResult r;
   DWORD deinit = Calls("QuinCDIO_DeInitScsi");
   Program p(DistPath("QuinCheck.exe"), args, WorkDir());
+  return Answer(p, deinit, script, prefixOnly, onBox, deinitCalls);
+}
+
+RunResult CheckTest::RunCheckAs(const std::string &exe, const std::string &commandLine, const Script &script) {
+  DWORD deinit = Calls("QuinCDIO_DeInitScsi"), init = Calls("QuinCDIO_InitScsi");
+  // A copy that finds the checker's event waits for it: held here, it keeps the copy from
+  // running on before its command line has been read back.
+  HANDLE hold = CreateEventA(nullptr, FALSE, FALSE, "QuinCheck");
+  EXPECT_TRUE(hold != nullptr);
+  Program p(exe, CommandLine{commandLine}, WorkDir());
+  // Its process parameters are filled in during its start-up, so they are read only once the
+  // copy has called into the CD I/O layer.
+  for (DWORD start = GetTickCount(); p.Running() && Calls("QuinCDIO_InitScsi") == init;) {
+    if (GetTickCount() - start > ui::kWait) break;
+    Sleep(20);
+  }
+  EXPECT_EQ(commandLine, p.CommandLineSeen()) << "the command line the copy holds";
+  SetEvent(hold);
+  RunResult r = Answer(p, deinit, script, false, nullptr, 1);
+  CloseHandle(hold);
+  return r;
+}
+
+RunResult CheckTest::Answer(Program &p, DWORD deinitBefore, const Script &script, bool prefixOnly,
+                            std::function<void(size_t, const ui::Box &)> onBox, DWORD deinitCalls) {
+  RunResult r;
   EXPECT_TRUE(p.started());
   if (!p.started()) return r;
   ui::BoxRun run = ui::AnswerBoxes(p.handle(), p.pid(), "QuinCheck", [&](size_t index, const ui::Box &box) {
+    EXPECT_TRUE(GetWindow(box.hwnd, GW_OWNER) == nullptr) << "a box with an owner: " << box.text;
     if (onBox) onBox(index, box);
     bool hasNo = false;
     for (const ui::Button &b : box.buttons) hasNo = hasNo || b.id == IDNO;
@@ -322,7 +357,7 @@ RunResult CheckTest::RunCheck(const std::string &args, const Script &script, boo
   r.boxes = run.boxes;
   r.exitCode = p.Wait(20000);
   ExpectBoxes(r.boxes, script, prefixOnly);
-  EXPECT_EQ(deinit + deinitCalls, Calls("QuinCDIO_DeInitScsi")) << "QuinCDIO_DeInitScsi calls";
+  EXPECT_EQ(deinitBefore + deinitCalls, Calls("QuinCDIO_DeInitScsi")) << "QuinCDIO_DeInitScsi calls";
   return r;
 }
 

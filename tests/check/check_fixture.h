@@ -16,6 +16,7 @@ extern const char kClass[];      // the CD-ROM class key below HKLM
 extern const char kCdio[];       // HKLM "SOFTWARE\Quintessa\QuinCDIO"
 extern const char kEmulation[];  // ...\Emulation
 extern const char kCalls[];      // ...\Emulation\Calls
+extern const char kNationalName[];  // an installed fixture driver named with a letter above 0x7F
 
 // The checker's texts, word for word.
 std::string E1();
@@ -82,6 +83,9 @@ class CheckTest : public ::testing::Test {
   // that QuinCDIO_DeInitScsi was called `deinitCalls` times.  `onBox` runs while a box is up.
   RunResult RunCheck(const std::string &args, const Script &script, bool prefixOnly = false,
                std::function<void(size_t, const ui::Box &)> onBox = nullptr, DWORD deinitCalls = 1);
+  // Starts `exe` with exactly `commandLine` (program name included, quoted or not) and runs it
+  // like RunCheck; first checks that the copy holds that command line, unchanged.
+  RunResult RunCheckAs(const std::string &exe, const std::string &commandLine, const Script &script);
   // Checks boxes seen against the script.
   static void ExpectBoxes(const std::vector<ui::Box> &boxes, const Script &script, bool prefixOnly);
 
@@ -93,6 +97,9 @@ class CheckTest : public ::testing::Test {
   static DWORD Calls(const char *function);
 
  private:
+  // Answers the boxes of the started `p` by `script` until it ends, then checks them.
+  RunResult Answer(testsupport::Program &p, DWORD deinitBefore, const Script &script, bool prefixOnly,
+                   std::function<void(size_t, const ui::Box &)> onBox, DWORD deinitCalls);
   std::unique_ptr<testsupport::SavedKey> savedClass_, savedCdio_;
 };
 

@@ -1,6 +1,7 @@
 // Registry and process helpers for tests; see testsupport.h.
 #include "testsupport.h"
 #include <shlwapi.h>
+#include <winternl.h>
 #include <cstdio>
 
 namespace testsupport {
@@ -208,6 +209,14 @@ std::string DistPath(const std::string &file) {
 Program::Program(const std::string &exe, const std::string &args, const std::string &dir) {
   std::string cmd = "\"" + exe + "\"";
   if (!args.empty()) cmd += " " + args;
+  Start(exe, cmd, dir);
+}
+
+Program::Program(const std::string &exe, const CommandLine &line, const std::string &dir) {
+  Start(exe, line.text, dir);
+}
+
+void Program::Start(const std::string &exe, const std::string &cmd, const std::string &dir) {
   std::vector<char> line(cmd.begin(), cmd.end());
   line.push_back(0);
   STARTUPINFOA si{};
@@ -237,6 +246,34 @@ DWORD Program::Wait(DWORD timeoutMs) {
 
 bool Program::Running() const {
   return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+// Read from the process's PEB: its process parameters hold the command line as UTF-16, from
+// which its GetCommandLineA copy is made in the ANSI code page.
+std::string Program::CommandLineSeen() const {
+  typedef NTSTATUS(NTAPI * QueryProcess)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  QueryProcess query =
+      (QueryProcess)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+  PROCESS_BASIC_INFORMATION basic{};
+  if (!pi_.hProcess || !query ||
+      query(pi_.hProcess, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
+    return std::string();
+  PEB peb{};
+  RTL_USER_PROCESS_PARAMETERS params{};
+  if (!basic.PebBaseAddress ||
+      !ReadProcessMemory(pi_.hProcess, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+      !peb.ProcessParameters ||
+      !ReadProcessMemory(pi_.hProcess, peb.ProcessParameters, &params, sizeof params, nullptr) ||
+      !params.CommandLine.Buffer || params.CommandLine.Length == 0)
+    return std::string();
+  std::wstring wide(params.CommandLine.Length / sizeof(wchar_t), L'\0');
+  if (!ReadProcessMemory(pi_.hProcess, params.CommandLine.Buffer, &wide[0], params.CommandLine.Length,
+                         nullptr))
+    return std::string();
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
+  std::string text(n, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), (int)wide.size(), &text[0], n, nullptr, nullptr);
+  return text;
 }
 
 }  // namespace testsupport

@@ -88,10 +88,18 @@ VersionInfo ReadVersionInfo(const std::string &file);
 // Path of a file in the deployable folder (build/dist) seen from a test executable.
 std::string DistPath(const std::string &file);
 
+// A whole command line, program name included, exactly as the starter writes it.
+struct CommandLine {
+  std::string text;
+};
+
 // A started program; the process is killed if it is still running at the end of the scope.
 class Program {
  public:
+  // Started with the quoted `exe` and then `args` as its command line.
   Program(const std::string &exe, const std::string &args, const std::string &dir = "");
+  // Started from `exe` with `line` as its command line, unquoted names and all.
+  Program(const std::string &exe, const CommandLine &line, const std::string &dir = "");
   ~Program();
   Program(const Program &) = delete;
   Program &operator=(const Program &) = delete;
@@ -101,7 +109,11 @@ class Program {
   // The exit code, or STILL_ACTIVE after `timeoutMs`.
   DWORD Wait(DWORD timeoutMs = 30000);
   bool Running() const;
+  // The command line the process holds in its own parameters, in the ANSI code page as its
+  // GetCommandLineA gives it; empty while its start-up has not set them, or when unreadable.
+  std::string CommandLineSeen() const;
  private:
+  void Start(const std::string &exe, const std::string &line, const std::string &dir);
   PROCESS_INFORMATION pi_{};
 };
 
