@@ -162,19 +162,43 @@ HWND WaitTrayWindow(DWORD pid) {
   return nullptr;
 }
 
-// The tray starts, applies the stored choice (none: masking on) to the layer, asks before it
-// exits and ends with 0 on Yes.
-void TrayRun(const Smoke &) {
+// A virtual drive as Windows 9x lists it: its SCSI instance, its root key and its class key,
+// whose digital audio is still off.
+const char kEnum9x[] = "Enum";
+const char kClasses9x[] = "SYSTEM\\CurrentControlSet\\Services\\Class";
+const char kDriveClass9x[] = "SYSTEM\\CurrentControlSet\\Services\\Class\\CDROM\\0007";
+
+void MakeWin9xVirtualDrive() {
+  const char instance[] = "Enum\\SCSI\\QUINVCD_VIRTUAL\\ROOT&SCSIADAPTER&0000&0";
+  ASSERT_EQ(ERROR_SUCCESS, SetRaw(HKLM, instance, "DeviceType", REG_BINARY, B("\x05", 1)));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKLM, instance, "Driver", "CDROM\\0007"));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKLM, "Enum\\ROOT\\SCSIADAPTER\\0000", "DeviceDesc", "Virtual Farodrive"));
+  ASSERT_EQ(ERROR_SUCCESS, SetRaw(HKLM, kDriveClass9x, "DigitalAudioPlay", REG_BINARY, B("\x02", 1)));
+}
+
+// The tray starts, applies the stored choice (none: masking on) to the layer and repairs the
+// virtual drives the way of its Windows: on 98 it turns on their digital audio in the class
+// key, on 2000 it looks for them among the NT device names and leaves the 9x keys alone.  It
+// asks before it exits and ends with 0 on Yes.
+void TrayRun(const Smoke &s) {
   SavedKey settings(HKEY_CURRENT_USER, kOrvandSettings);
+  SavedKey enum9x(HKLM, kEnum9x), classes9x(HKLM, kClasses9x);
   DeleteTree(HKEY_CURRENT_USER, kOrvandSettings);
+  MakeWin9xVirtualDrive();
+  if (::testing::Test::HasFatalFailure()) return;
   Program p(DistPath("OrvandTray.exe"), "");
   ASSERT_TRUE(p.started());
   HWND tray = WaitTrayWindow(p.pid());
   ASSERT_TRUE(tray != nullptr) << "no tray window";
+  // Found while its creation still runs; a sent message is answered once that is done.
+  DWORD_PTR done;
+  ASSERT_TRUE(SendMessageTimeoutA(tray, WM_NULL, 0, 0, SMTO_NORMAL, 15000, &done));
   EXPECT_EQ(1u, Calls("QuinCDIO_InitScsi"));
   EXPECT_EQ(1u, Calls("MaskRec_SendCommand"));
   RawValue state = ReadRaw(HKLM, kCdioEmulation, "MaskState");
   EXPECT_TRUE(state.exists && state.data == B("\x01\0\0\0", 4)) << "masking was not applied";
+  RawValue play = ReadRaw(HKLM, kDriveClass9x, "DigitalAudioPlay");
+  EXPECT_EQ(s.nt ? B("\x02", 1) : B("\x03", 1), play.data) << "digital audio of the 9x virtual drive";
 
   PostMessageA(tray, WM_COMMAND, 115, 0);  // Exit
   ui::Box box = ui::WaitBox(kTrayCaption, p.pid());
