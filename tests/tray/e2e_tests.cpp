@@ -235,9 +235,15 @@ TEST_F(TrayRunTest, DriveMessagesFromAnotherProcess) {
   EXPECT_EQ(1u, LayerMaskState()) << "the stored choice (none: on) is applied again";
   EXPECT_EQ(opens + 1, VcdCalls("OpenVODDLetter"));
   EXPECT_EQ(closes + 1, VcdCalls("CloseVODD"));
+  const std::string machineLetter = std::string(kMachineDriveIcons) + "\\R";
+  const std::string userLetter = std::string(kUserDriveIcons) + "\\R";
+  EXPECT_TRUE(ReadRaw(HKEY_LOCAL_MACHINE, machineLetter, "VirtualFarodrive").exists);
+  EXPECT_TRUE(ReadRaw(HKEY_CURRENT_USER, userLetter + "\\DefaultLabel", "").exists);
 
   SendVolume(tray.window(), DBT_DEVICEREMOVECOMPLETE, 1u << ('R' - 'A'), sizeof(DEV_BROADCAST_VOLUME));
   EXPECT_EQ(commands + 2, Commands());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, machineLetter));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userLetter));
   EXPECT_EQ(0u, tray.Close());
 }
 

@@ -206,10 +206,10 @@ std::string InstallTray(const std::string &folderName) {
 RunningTray::RunningTray(const std::string &exe, const std::string &dir)
     : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
   if (program_.started()) window_ = WaitTrayWindow(program_.pid());
-  // The window is found while its WM_CREATE still runs; a sent message is answered only once
-  // the tray takes messages, after its creation.
-  DWORD_PTR result;
-  if (window_ && !SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL, 15000, &result)) window_ = nullptr;
+  // The window is found while its WM_CREATE still runs, and a message sent to it is answered
+  // already while the creation waits on the shell; the process is idle once the creation is
+  // done and its message loop waits.
+  if (window_ && WaitForInputIdle(program_.handle(), 15000) != 0) window_ = nullptr;
 }
 
 RunningTray::~RunningTray() {
