@@ -707,11 +707,28 @@ TEST_F(JapaneseLocale, DialogFontIsShiftJisAndTheSystemHasSuchAFont) {
   LOGFONTA made{};
   GetObjectA(font, sizeof made, &made);
   EXPECT_EQ(SHIFTJIS_CHARSET, made.lfCharSet);
-  // What the screen gets: a face that draws Shift_JIS.
+  // What the screen gets: a face that draws Shift_JIS and has the glyphs of "終了".
   HDC dc = GetDC(dialog);
   HGDIOBJ old = SelectObject(dc, font);
   EXPECT_EQ(SHIFTJIS_CHARSET, GetTextCharset(dc));
+  WORD glyphs[2] = {0, 0};
+  EXPECT_EQ(2u, GetGlyphIndicesW(dc, L"\x7D42\x4E86", 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS));
+  EXPECT_NE(0xFFFF, glyphs[0]);
+  EXPECT_NE(0xFFFF, glyphs[1]);
+  // The menus and boxes draw with the Japanese interface font, which the prefix maps to an
+  // installed face.
+  HFONT ui = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, 0,
+                         "MS UI Gothic");
+  SelectObject(dc, ui);
+  glyphs[0] = glyphs[1] = 0;
+  EXPECT_EQ(2u, GetGlyphIndicesW(dc, L"\x7D42\x4E86", 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS));
+  EXPECT_NE(0xFFFF, glyphs[0]);
+  EXPECT_NE(0xFFFF, glyphs[1]);
+  char face[LF_FACESIZE] = "";
+  GetTextFaceA(dc, sizeof face, face);
+  std::printf("Japanese interface font: %s\n", face);
   SelectObject(dc, old);
+  DeleteObject(ui);
   LOGFONTA want{};
   want.lfCharSet = SHIFTJIS_CHARSET;
   int faces = 0;
