@@ -114,9 +114,15 @@ int ReadLanguageFile(const char *fileName);
 int LoadLanguageTexts(const char *folder, const char *localeName);
 void ReadLocaleName(void);
 void RelabelMenu(HWND window, int switchAvailable);
+/* A font like the dialog's in the language's character set, set on the dialog and its
+   children; NULL for a negative code page or when any step fails.  The character set is the
+   low byte of codePage, or, when the last file read whole holds UTF-16 texts, the one Windows
+   pairs with that code page.  The caller deletes the font. */
 HFONT CreateLanguageFont(HWND dialog, int codePage);
+/* Releases every text and the web address. */
 void FreeTexts(void);
-/* What the website command opens, or NULL before a relabel set one. */
+/* What the website command opens: text 10 as the last relabel found it, held as a copy; NULL
+   before a relabel set one and after FreeTexts. */
 const char *WebAddress(void);
 
 /* ---- drivedialog.cpp: the virtual drive dialog ------------------------------------------ */

@@ -206,6 +206,76 @@ std::string DistPath(const std::string &file) {
   }
 }
 
+ScratchFolder::ScratchFolder(const std::string &name) {
+  static unsigned counter;
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string dir(self, n);
+  char leaf[96];
+  std::snprintf(leaf, sizeof leaf, "\\%s_%lu_%u\\", name.c_str(), GetCurrentProcessId(), ++counter);
+  path_ = dir.substr(0, dir.find_last_of('\\')) + leaf;
+  DeleteFolderTree(path_);
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { DeleteFolderTree(path_); }
+
+std::string ScratchFolder::Make(const std::string &relative) const {
+  std::string full = path_;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find('\\', start);
+    if (end == std::string::npos) end = relative.size();
+    full += relative.substr(start, end - start) + "\\";
+    CreateDirectoryA(full.c_str(), nullptr);
+    start = end + 1;
+  }
+  return full;
+}
+
+bool DeleteFolderTree(const std::string &path) {
+  std::string dir = path;
+  if (!dir.empty() && dir.back() == '\\') dir.pop_back();
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = dir + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteFolderTree(full);
+      } else {
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(dir.c_str());
+  return GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+Bytes ReadBytes(const std::string &file) {
+  Bytes data;
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return data;
+  DWORD size = GetFileSize(h, nullptr), got = 0;
+  data.resize(size);
+  if (size && (!ReadFile(h, data.data(), size, &got, nullptr) || got != size)) data.clear();
+  CloseHandle(h);
+  return data;
+}
+
+bool WriteBytes(const std::string &file, const Bytes &data) {
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  bool ok = data.empty() || (WriteFile(h, data.data(), (DWORD)data.size(), &put, nullptr) && put == data.size());
+  CloseHandle(h);
+  return ok;
+}
+
 Program::Program(const std::string &exe, const std::string &args, const std::string &dir) {
   std::string cmd = "\"" + exe + "\"";
   if (!args.empty()) cmd += " " + args;

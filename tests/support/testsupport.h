@@ -92,6 +92,25 @@ std::string DistPath(const std::string &file);
 struct CommandLine {
   std::string text;
 };
+// A fresh folder beside the test executable (path ends in a backslash), deleted with all it
+// holds at the end of its scope.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string &name = "scratch");
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder &) = delete;
+  ScratchFolder &operator=(const ScratchFolder &) = delete;
+  const std::string &path() const { return path_; }
+  // Makes a folder below this one (and those between); returns its path with a backslash.
+  std::string Make(const std::string &relative) const;
+ private:
+  std::string path_;
+};
+// Deletes a folder with everything in it; true when it is gone.
+bool DeleteFolderTree(const std::string &path);
+// The whole file, or an empty vector when it cannot be read.
+Bytes ReadBytes(const std::string &file);
+bool WriteBytes(const std::string &file, const Bytes &data);
 
 // A started program; the process is killed if it is still running at the end of the scope.
 class Program {
