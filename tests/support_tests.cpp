@@ -1,5 +1,6 @@
 // The test helpers themselves: window automation, registry scratch keys and Wine's version settings.
 #include <gtest/gtest.h>
+#include <atomic>
 #include <thread>
 #include "testsupport.h"
 #include "uiauto.h"
@@ -184,4 +185,55 @@ TEST(UiAuto, AnswerBoxesAnswersAnotherProgramUntilItEnds) {
   }
   EXPECT_FALSE(ReadRaw(HKEY_CURRENT_USER, appKey, "Version").exists) << "the version setting stayed";
   EXPECT_EQ(B("kept", 5), ReadRaw(HKEY_CURRENT_USER, appKey, "Other").data);
+}
+
+TEST(DialogTemplates, ReadsEveryFieldOfADialogTemplate) {
+  std::vector<WORD> words = DialogTemplate();
+  Bytes t((const unsigned char *)words.data(), (const unsigned char *)(words.data() + words.size()));
+  DialogTemplateInfo d = ReadDialogTemplate(t);
+  ASSERT_TRUE(d.ok);
+  EXPECT_FALSE(d.extended);
+  EXPECT_EQ(DWORD(WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME | DS_SETFONT), d.style);
+  EXPECT_EQ(160, d.cx);
+  EXPECT_EQ(80, d.cy);
+  EXPECT_EQ("", d.menu);
+  EXPECT_EQ("UiAuto Dialog", d.caption);
+  EXPECT_EQ(8, d.pointSize);
+  EXPECT_EQ("MS Sans Serif", d.face);
+  ASSERT_EQ(3u, d.controls.size());
+  EXPECT_EQ("COMBOBOX", d.controls[0].cls);
+  EXPECT_EQ(10, d.controls[0].id);
+  EXPECT_EQ("", d.controls[0].text);
+  EXPECT_EQ("BUTTON", d.controls[1].cls);
+  EXPECT_EQ("Tick", d.controls[1].text);
+  EXPECT_EQ(25, d.controls[1].y);
+  EXPECT_EQ(IDOK, d.controls[2].id);
+  EXPECT_EQ(DWORD(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON), d.controls[2].style);
+
+  // Cut anywhere, the template reads as bad, never past its end.
+  for (size_t n = 0; n < t.size(); n += 3) {
+    SCOPED_TRACE(n);
+    EXPECT_FALSE(ReadDialogTemplate(Bytes(t.begin(), t.begin() + n)).ok);
+  }
+}
+
+TEST(UiAuto, FindsABoxByItsOwnerWhenItHasNoCaption) {
+  // Owner and box on one thread: a box disables its owner with a sent message.
+  std::atomic<HWND> owner(nullptr);
+  int answer = 0;
+  std::thread shower([&] {
+    HWND w = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    owner = w;
+    answer = MessageBoxA(w, "Owned", "", MB_OK);
+    DestroyWindow(w);
+  });
+  while (!owner) Sleep(10);
+  ui::Box box = ui::WaitOwnedBox(owner);
+  ASSERT_TRUE(box);
+  EXPECT_EQ("", box.caption);
+  EXPECT_EQ("Owned", box.text);
+  EXPECT_EQ(nullptr, ui::WaitOwnedWindow(box.hwnd, 200)) << "the box owns nothing";
+  EXPECT_TRUE(ui::Ok(box.hwnd));
+  shower.join();
+  EXPECT_EQ(IDOK, answer);
 }

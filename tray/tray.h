@@ -127,7 +127,12 @@ const char *WebAddress(void);
 
 /* ---- drivedialog.cpp: the virtual drive dialog ------------------------------------------ */
 
+/* Runs dialog IDD_VIRTUALDRIVES modally, owned by `owner`, and returns when it closes. */
 void ShowVirtualDriveDialog(HWND owner);
+/* Its dialog procedure; the dialog ends with the result 2 on every path.  The one value of
+   another block that it writes is SheepIconsOn: from the check box on OK, just before
+   StoreSheepIconsOption, and 0 at start when the shell has no per-drive icons. */
+INT_PTR CALLBACK VirtualDriveDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 /* ---- driveicons.cpp: Explorer icons of virtual drives ----------------------------------- */
 

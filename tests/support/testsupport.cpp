@@ -162,6 +162,126 @@ std::string VersionInfo::String(const std::string &name) const {
   return "<missing>";
 }
 
+Bytes ModuleResource(HMODULE module, LPCSTR type, LPCSTR name, WORD lang) {
+  HRSRC r = lang == 0xFFFF ? FindResourceA(module, name, type) : FindResourceExA(module, type, name, lang);
+  if (!r) return Bytes();
+  HGLOBAL g = LoadResource(module, r);
+  const unsigned char *p = g ? (const unsigned char *)LockResource(g) : nullptr;
+  return p ? Bytes(p, p + SizeofResource(module, r)) : Bytes();
+}
+
+namespace {
+
+// Reads a template front to back; every read past the end sets `bad` and gives zeros.
+struct TemplateReader {
+  const Bytes &t;
+  size_t at = 0;
+  bool bad = false;
+
+  WORD Word() {
+    if (at + 2 > t.size()) {
+      bad = true;
+      at = t.size();
+      return 0;
+    }
+    WORD w = (WORD)(t[at] | t[at + 1] << 8);
+    at += 2;
+    return w;
+  }
+  DWORD Dword() {
+    WORD lo = Word();
+    return MAKELONG(lo, Word());
+  }
+  BYTE Byte() {
+    if (at + 1 > t.size()) {
+      bad = true;
+      return 0;
+    }
+    return t[at++];
+  }
+  void AlignDword() { at = (at + 3) & ~(size_t)3; }
+  // A sz_Or_Ord field: "" for 0, "#n" for an ordinal, else the UTF-16 text.
+  std::string Field() {
+    WORD first = Word();
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
+    std::wstring w;
+    for (WORD c = first; c && !bad; c = Word()) w += (wchar_t)c;
+    if (w.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_ACP, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+  }
+  std::string ControlClass() {
+    std::string c = Field();
+    const char *names[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
+    for (int i = 0; i < 6; ++i)
+      if (c == "#" + std::to_string(0x80 + i)) return names[i];
+    return c;
+  }
+};
+
+}  // namespace
+
+DialogTemplateInfo ReadDialogTemplate(const Bytes &t) {
+  DialogTemplateInfo d;
+  TemplateReader r{t};
+  WORD count;
+  WORD version = r.Word(), signature = r.Word();
+  d.extended = version == 1 && signature == 0xFFFF;
+  if (d.extended) {
+    d.helpId = r.Dword();
+    d.exStyle = r.Dword();
+    d.style = r.Dword();
+  } else {
+    d.style = MAKELONG(version, signature);
+    d.exStyle = r.Dword();
+  }
+  count = r.Word();
+  d.x = (short)r.Word();
+  d.y = (short)r.Word();
+  d.cx = (short)r.Word();
+  d.cy = (short)r.Word();
+  d.menu = r.Field();
+  d.cls = r.Field();
+  d.caption = r.Field();
+  d.hasFont = (d.style & (DS_SETFONT | DS_SHELLFONT)) != 0;
+  if (d.hasFont) {
+    d.pointSize = r.Word();
+    if (d.extended) {
+      d.weight = r.Word();
+      d.italic = r.Byte();
+      d.charset = r.Byte();
+    }
+    d.face = r.Field();
+  }
+  for (WORD i = 0; i < count && !r.bad; ++i) {
+    DialogControl c;
+    r.AlignDword();
+    if (d.extended) {
+      c.helpId = r.Dword();
+      c.exStyle = r.Dword();
+      c.style = r.Dword();
+    } else {
+      c.style = r.Dword();
+      c.exStyle = r.Dword();
+    }
+    c.x = (short)r.Word();
+    c.y = (short)r.Word();
+    c.cx = (short)r.Word();
+    c.cy = (short)r.Word();
+    c.id = d.extended ? (int)r.Dword() : (short)r.Word();
+    c.cls = r.ControlClass();
+    c.text = r.Field();
+    c.extraBytes = r.Word();
+    r.at += c.extraBytes;
+    if (r.at > t.size()) r.bad = true;
+    if (!r.bad) d.controls.push_back(c);
+  }
+  d.ok = !r.bad && d.controls.size() == count;
+  return d;
+}
+
 VersionInfo ReadVersionInfo(const std::string &file) {
   VersionInfo v;
   DWORD handle = 0;

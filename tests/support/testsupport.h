@@ -85,6 +85,36 @@ struct VersionInfo {
 };
 VersionInfo ReadVersionInfo(const std::string &file);
 
+// A resource of a loaded module (the test executable: GetModuleHandleA(nullptr)) as bytes;
+// empty when it is missing.  `lang` 0xFFFF: whichever language FindResourceA finds.
+Bytes ModuleResource(HMODULE module, LPCSTR type, LPCSTR name, WORD lang = 0xFFFF);
+
+// One control of a dialog template.
+struct DialogControl {
+  int id = 0;               // -1 for IDC_STATIC in both template forms
+  std::string cls;          // "BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"
+                            // for the predefined classes, else the name or "#n"
+  std::string text;         // the text, or "#n" for an ordinal (an icon's resource id)
+  DWORD style = 0, exStyle = 0, helpId = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  WORD extraBytes = 0;      // creation data that follows the control
+};
+
+// A dialog template, DIALOG or DIALOGEX, read field by field.
+struct DialogTemplateInfo {
+  bool ok = false;          // false when the bytes end inside a field or a count is wrong
+  bool extended = false;    // DIALOGEX
+  DWORD style = 0, exStyle = 0, helpId = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  std::string menu, cls, caption;  // "" when absent, "#n" for an ordinal
+  bool hasFont = false;     // DS_SETFONT or DS_SHELLFONT
+  WORD pointSize = 0, weight = 0;  // weight, italic and charset only in DIALOGEX
+  BYTE italic = 0, charset = 0;
+  std::string face;
+  std::vector<DialogControl> controls;
+};
+DialogTemplateInfo ReadDialogTemplate(const Bytes &t);
+
 // Path of a file in the deployable folder (build/dist) seen from a test executable.
 std::string DistPath(const std::string &file);
 

@@ -105,6 +105,16 @@ HWND WaitWindow(const std::string &caption, DWORD pid, DWORD timeoutMs, const ch
   }
 }
 
+HWND WaitOwnedWindow(HWND owner, DWORD timeoutMs, const char *cls) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (HWND w : Collect(nullptr, 0, cls))
+      if (owner && GetWindow(w, GW_OWNER) == owner) return w;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(50);
+  }
+}
+
 bool WaitGone(HWND w, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   while (IsWindow(w) && IsWindowVisible(w)) {
@@ -145,16 +155,23 @@ Box ReadBox(HWND w) {
   return b;
 }
 
-Box WaitBox(const std::string &caption, DWORD pid, DWORD timeoutMs) {
-  HWND w = WaitWindow(caption, pid, timeoutMs, "#32770");
+// A box is shown before its buttons are all in place on a slow start: settle briefly.
+static Box ReadSettled(HWND w) {
   if (!w) return Box();
-  // A box is shown before its buttons are all in place on a slow start: settle briefly.
   Box b = ReadBox(w);
   for (int i = 0; i < 20 && b.buttons.empty(); ++i) {
     Sleep(50);
     b = ReadBox(w);
   }
   return b;
+}
+
+Box WaitBox(const std::string &caption, DWORD pid, DWORD timeoutMs) {
+  return ReadSettled(WaitWindow(caption, pid, timeoutMs, "#32770"));
+}
+
+Box WaitOwnedBox(HWND owner, DWORD timeoutMs) {
+  return ReadSettled(WaitOwnedWindow(owner, timeoutMs, "#32770"));
 }
 
 bool Press(HWND dlg, int id) {

@@ -35,12 +35,18 @@ HWND WaitWindow(const std::string &caption, DWORD pid = 0, DWORD timeoutMs = kWa
 std::vector<HWND> FindWindows(const std::string &caption, DWORD pid = 0);
 // Visible top-level windows of process `pid`.
 std::vector<HWND> WindowsOf(DWORD pid);
+// A visible top-level window owned by `owner` (GW_OWNER) and of window class `cls`
+// (nullptr: any); nullptr after `timeoutMs`.  Finds a dialog or box whose caption is empty
+// or not known.
+HWND WaitOwnedWindow(HWND owner, DWORD timeoutMs = kWait, const char *cls = "#32770");
 // Waits until `w` no longer exists (or is hidden); false on time-out.
 bool WaitGone(HWND w, DWORD timeoutMs = kWait);
 
 // Waits for a dialog-class ("#32770") window titled `caption` and reads it.
 Box WaitBox(const std::string &caption, DWORD pid = 0, DWORD timeoutMs = kWait);
 Box ReadBox(HWND w);
+// Waits for a dialog-class window owned by `owner` (see WaitOwnedWindow) and reads it.
+Box WaitOwnedBox(HWND owner, DWORD timeoutMs = kWait);
 
 std::string Text(HWND w);  // WM_GETTEXT (Unicode across processes), as ANSI
 std::string ItemText(HWND dlg, int id);
