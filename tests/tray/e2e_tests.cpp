@@ -2,6 +2,7 @@
 // instance, exit and close, the icon in Wine's notification area, drive messages from another
 // process, and a tray installed in a folder whose path has a space.
 #include "tray_fixture.h"
+#include "lng_files.h"
 #include <dbt.h>
 #include <shellapi.h>
 
@@ -277,6 +278,58 @@ TEST_F(TrayRunTest, InstalledInAFolderWithASpace) {
   std::string module = dir + "Orvand.exe";
   EXPECT_EQ(B(module.c_str(), module.size() + 1), started.data);
   EXPECT_EQ(0u, tray.Close());
+}
+
+// The exit question of a running tray: its caption and text, answered with `answer`.
+ui::Box AskToExit(RunningTray &tray, int answer) {
+  PostMessageA(tray.window(), WM_COMMAND, IDM_EXIT, 0);
+  // Found by its process: the caption is what the test wants to see.
+  for (DWORD start = GetTickCount(); GetTickCount() - start < ui::kWait; Sleep(50)) {
+    for (HWND w : ui::WindowsOf(tray.program().pid())) {
+      char cls[16] = "";
+      GetClassNameA(w, cls, sizeof cls);
+      if (std::string(cls) != "#32770") continue;
+      ui::Box box = ui::ReadBox(w);
+      if (!box.buttons.empty()) {
+        ui::Press(box.hwnd, answer);
+        ui::WaitGone(box.hwnd);
+        return box;
+      }
+    }
+  }
+  return ui::Box{};
+}
+
+TEST_F(TrayRunTest, ALanguageChangeShowsAtTheNextRefreshPerUserOverMachineWide) {
+  std::string dir = InstallTray("tray with languages");
+  // Two languages of the test's own, each with its caption and exit question.
+  ASSERT_TRUE(WriteBytes(dir + "Texts\\ORVTrayxa.lng",
+                         lng::NarrowFile(0, {{5, "Leave XA"}, {8, "Question XA"}, {9, "Caption XA V"}})));
+  ASSERT_TRUE(WriteBytes(dir + "Texts\\ORVTrayxb.lng",
+                         lng::NarrowFile(0, {{5, "Leave XB"}, {8, "Question XB"}, {9, "Caption XB V"}})));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, kSettings, "LocaleName", "xa"));
+
+  RunningTray tray(dir + "OrvandTray.exe", dir);
+  ASSERT_TRUE(tray.up());
+  ui::Box box = AskToExit(tray, IDNO);
+  EXPECT_EQ("Caption XA V4.2", box.caption);
+  EXPECT_EQ("Question XA", box.text);
+
+  // Per user, another language: nothing changes until the tray is asked to refresh.
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, kSettings, "LocaleName", "xb"));
+  box = AskToExit(tray, IDNO);
+  EXPECT_EQ("Caption XA V4.2", box.caption);
+  PostMessageA(tray.window(), ShowIconMessage, 0, 0);
+  box = AskToExit(tray, IDNO);
+  EXPECT_EQ("Caption XB V4.2", box.caption);
+  EXPECT_EQ("Question XB", box.text);
+
+  // Back to the machine-wide language once the per-user value goes, at the next refresh.
+  DeleteValue(HKEY_CURRENT_USER, kSettings, "LocaleName");
+  PostMessageA(tray.window(), ShowIconMessage, 0, 0);
+  box = AskToExit(tray, IDYES);
+  EXPECT_EQ("Caption XA V4.2", box.caption);
+  EXPECT_EQ(0u, tray.program().Wait());
 }
 
 }  // namespace
