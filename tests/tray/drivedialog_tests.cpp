@@ -476,6 +476,16 @@ TEST_F(DriveDialogTest, OkStoresTheOptionAndSetsTheChosenNumberOfDrives) {
       EXPECT_EQ(std::string(c.lettersAfter) + '\0', RawText(HKEY_LOCAL_MACHINE, kVcdEmulation, "DriveLetters"));
     }
     EXPECT_EQ(c.sheepAfter, SheepIconsOn);
+    if (c.support) {
+      // Stored, and applied to every letter at once, before the number of drives changed.
+      RawValue stored = ReadRaw(HKEY_LOCAL_MACHINE, kSheepKey, "VirtualSheep");
+      EXPECT_EQ((DWORD)REG_DWORD, stored.type);
+      EXPECT_EQ(Bytes((const unsigned char *)&c.sheepAfter, (const unsigned char *)&c.sheepAfter + 4), stored.data);
+      for (const char *l = c.lettersBefore; *l; l++) {
+        std::string letterKey = std::string(kMachineDriveIcons) + "\\" + *l;
+        EXPECT_EQ(c.sheepAfter != 0, ReadRaw(HKEY_LOCAL_MACHINE, letterKey, "VirtualFarodrive").exists) << *l;
+      }
+    }
   }
 }
 

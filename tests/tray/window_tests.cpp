@@ -647,6 +647,23 @@ TEST_F(WindowTest, AFolderTooLongForTheProgramStartsNothing) {
   EXPECT_EQ(folder + "Orvand.exe", seam::shellCalls[0].file);
 }
 
+TEST_F(WindowTest, WebsiteOpensTheAddressOfTheLanguageTexts) {
+  std::string dist = DistPath("OrvandTray.exe");
+  dist = dist.substr(0, dist.find_last_of('\\') + 1);
+  lstrcpyA(ProgramFolder, dist.c_str());
+  ASSERT_NE(nullptr, CreateTray());  // reads the shipped English texts
+  ASSERT_NE(nullptr, WebAddress());
+  EXPECT_EQ(0, Command(IDM_WEBSITE));
+  ASSERT_EQ(1u, seam::shellCalls.size());
+  const ShellCall &call = seam::shellCalls[0];
+  EXPECT_EQ(tray(), call.window);
+  EXPECT_EQ("open", call.verb);
+  EXPECT_EQ("http://www.example.com/orvand/en/", call.file);
+  EXPECT_EQ("<null>", call.parameters);
+  EXPECT_EQ("<null>", call.directory);
+  EXPECT_EQ(SW_SHOWNORMAL, call.show);
+}
+
 TEST_F(WindowTest, WebsiteWithoutAnAddressDoesNothing) {
   ASSERT_NE(nullptr, CreateTray());
   ASSERT_TRUE(WebAddress() == nullptr || !*WebAddress());
