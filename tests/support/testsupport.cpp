@@ -55,6 +55,16 @@ LONG DeleteValue(HKEY root, const std::string &path, const std::string &value) {
   return rc;
 }
 
+std::vector<std::string> Subkeys(HKEY root, const std::string &path) {
+  std::vector<std::string> names;
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return names;
+  char name[256];
+  for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i) names.push_back(name);
+  RegCloseKey(key);
+  return names;
+}
+
 bool KeyExists(HKEY root, const std::string &path) {
   HKEY key;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return false;

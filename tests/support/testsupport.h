@@ -24,6 +24,8 @@ LONG SetString(HKEY root, const std::string &path, const std::string &value, con
 RawValue ReadRaw(HKEY root, const std::string &path, const std::string &value);
 LONG DeleteValue(HKEY root, const std::string &path, const std::string &value);
 bool KeyExists(HKEY root, const std::string &path);
+// The names of a key's subkeys in the registry's order; none when it cannot be opened.
+std::vector<std::string> Subkeys(HKEY root, const std::string &path);
 // Deletes a key with all its subkeys; true when it is gone.
 bool DeleteTree(HKEY root, const std::string &path);
 // Entries of a multi-string up to its first empty string.

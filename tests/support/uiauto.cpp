@@ -115,6 +115,25 @@ HWND WaitOwnedWindow(HWND owner, DWORD timeoutMs, const char *cls) {
   }
 }
 
+HWND OpenMenu(DWORD pid) {
+  HWND w = nullptr;
+  while ((w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+HWND WaitMenu(DWORD pid, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND w = OpenMenu(pid)) return w;
+    if (GetTickCount() - start > timeoutMs) return nullptr;
+    Sleep(20);
+  }
+}
+
 bool WaitGone(HWND w, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   while (IsWindow(w) && IsWindowVisible(w)) {

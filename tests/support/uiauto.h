@@ -39,6 +39,10 @@ std::vector<HWND> WindowsOf(DWORD pid);
 // (nullptr: any); nullptr after `timeoutMs`.  Finds a dialog or box whose caption is empty
 // or not known.
 HWND WaitOwnedWindow(HWND owner, DWORD timeoutMs = kWait, const char *cls = "#32770");
+// The popup menu window ("#32768") of process `pid` that is showing, or nullptr; and the same
+// waited for.
+HWND OpenMenu(DWORD pid);
+HWND WaitMenu(DWORD pid, DWORD timeoutMs = kWait);
 // Waits until `w` no longer exists (or is hidden); false on time-out.
 bool WaitGone(HWND w, DWORD timeoutMs = kWait);
 

@@ -562,16 +562,6 @@ TEST_F(DriveDialogTest, CancelAndTheCloseButtonChangeNothing) {
   }
 }
 
-// A popup menu of this process that is showing, or nullptr.
-HWND OpenMenuWindow() {
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == GetCurrentProcessId() && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
-}
 
 // The menu command opens the dialog over the tray window; clicks on the icon meanwhile open
 // no menu over it.
@@ -592,7 +582,7 @@ TEST_F(DriveDialogTest, MenuCommandOpensTheDialogAndTrayClicksOpenNoMenuMeanwhil
       Click c{mouse, SendMessageTimeoutA(owner, TrayCallbackMessage, 0, mouse, SMTO_NORMAL, 3000, &r) != 0,
               false};
       Sleep(100);
-      HWND menu = OpenMenuWindow();
+      HWND menu = ui::OpenMenu(GetCurrentProcessId());
       c.menu = menu != nullptr;
       // A menu that opened all the same is closed, so that the dialog can go on.
       if (menu) PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);

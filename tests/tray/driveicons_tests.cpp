@@ -61,15 +61,6 @@ std::string Hex(const Bytes &b) {
   return HasValue(p.root, key + "\\DefaultLabel", "", REG_SZ, Text("Virtual Farodrive"));
 }
 
-std::vector<std::string> Subkeys(HKEY root, const std::string &path) {
-  std::vector<std::string> names;
-  HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return names;
-  char name[256];
-  for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i) names.push_back(name);
-  RegCloseKey(key);
-  return names;
-}
 
 // A letter key as the tray wrote it, with more in it than the tray writes.
 void MakeMarked(const Place &p, char letter) {

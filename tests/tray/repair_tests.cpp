@@ -46,15 +46,6 @@ void Put(HKEY root, const std::string &path, const std::string &name, const RawV
   }
 }
 
-std::vector<std::string> Subkeys(HKEY root, const std::string &path) {
-  std::vector<std::string> names;
-  HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return names;
-  char name[256];
-  for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i) names.push_back(name);
-  RegCloseKey(key);
-  return names;
-}
 
 // ---- NT family: DOS device names ------------------------------------------------------------
 

@@ -456,32 +456,14 @@ TEST_F(WindowTest, ExitAsksFirst) {
 
 // ---- the icon's mouse messages ---------------------------------------------------------
 
-// The popup menu window of this process, if one is open.
-HWND OpenMenuWindow() {
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == GetCurrentProcessId() && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
-}
 
-HWND WaitMenuWindow(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (HWND w = OpenMenuWindow()) return w;
-    if (GetTickCount() - start > timeoutMs) return nullptr;
-    Sleep(20);
-  }
-}
 
 // Runs `open` on this thread while a second thread waits for the popup menu, notes where it
 // opened and presses `keys` into it.  Returns the menu's top left corner, or {-1,-1}.
 POINT WithMenu(HWND tray, const std::function<void()> &open, const std::vector<WPARAM> &keys) {
   POINT corner{-1, -1};
   std::thread closer([&] {
-    HWND menu = WaitMenuWindow(10000);
+    HWND menu = ui::WaitMenu(GetCurrentProcessId(), 10000);
     if (!menu) return;
     RECT r;
     GetWindowRect(menu, &r);
@@ -504,7 +486,7 @@ TEST_F(WindowTest, ClicksOnTheIconOpenTheMenuAtTheCursor) {
     POINT corner = WithMenu(tray(), [&] { EXPECT_EQ(0, Send(TrayCallbackMessage, 0, mouse)); }, {VK_ESCAPE});
     EXPECT_EQ(200, corner.x);
     EXPECT_EQ(150, corner.y);
-    EXPECT_EQ(nullptr, OpenMenuWindow());
+    EXPECT_EQ(nullptr, ui::OpenMenu(GetCurrentProcessId()));
     Pump();
   }
 }
@@ -523,7 +505,7 @@ TEST_F(WindowTest, OtherMouseMessagesDoNothing) {
   ASSERT_NE(nullptr, CreateTray());
   for (LPARAM mouse : {(LPARAM)WM_MOUSEMOVE, (LPARAM)WM_LBUTTONUP, (LPARAM)WM_RBUTTONUP, (LPARAM)WM_RBUTTONDBLCLK}) {
     EXPECT_EQ(0, Send(TrayCallbackMessage, 0, mouse));
-    EXPECT_EQ(nullptr, OpenMenuWindow());
+    EXPECT_EQ(nullptr, ui::OpenMenu(GetCurrentProcessId()));
   }
   EXPECT_TRUE(seam::shellCalls.empty());
 }
@@ -541,7 +523,7 @@ TEST_F(WindowTest, NoMenuWhileABoxIsOpen) {
     if (SendMessageTimeoutA(w, TrayCallbackMessage, 0, WM_RBUTTONDOWN, SMTO_NORMAL, 5000, &result))
       clicked = (LRESULT)result;
     SendMessageTimeoutA(w, TrayCallbackMessage, 0, WM_LBUTTONDBLCLK, SMTO_NORMAL, 5000, &result);
-    menuSeen = WaitMenuWindow(500) != nullptr;
+    menuSeen = ui::WaitMenu(GetCurrentProcessId(), 500) != nullptr;
     ui::No(box.hwnd);
   });
   Command(IDM_EXIT);
@@ -651,6 +633,8 @@ TEST_F(WindowTest, WebsiteOpensTheAddressOfTheLanguageTexts) {
   std::string dist = DistPath("OrvandTray.exe");
   dist = dist.substr(0, dist.find_last_of('\\') + 1);
   lstrcpyA(ProgramFolder, dist.c_str());
+  // The name read last stays when no value is there, so English is named.
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, kSettings, "LocaleName", "en"));
   ASSERT_NE(nullptr, CreateTray());  // reads the shipped English texts
   ASSERT_NE(nullptr, WebAddress());
   EXPECT_EQ(0, Command(IDM_WEBSITE));
