@@ -1,7 +1,9 @@
-// Registry and process helpers for tests; see testsupport.h.
+// Registry, file and process helpers for tests; see testsupport.h.
 #include "testsupport.h"
 #include <shlwapi.h>
 #include <winternl.h>
+#include <psapi.h>
+#include <algorithm>
 #include <cstdio>
 
 namespace testsupport {
@@ -192,18 +194,130 @@ VersionInfo ReadVersionInfo(const std::string &file) {
   return v;
 }
 
-std::string DistPath(const std::string &file) {
+std::string BuildPath(const std::string &file) {
   char self[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
   std::string dir(self, n);
   dir = dir.substr(0, dir.find_last_of('\\'));           // ...\build\tests[\sub]
   for (;;) {
-    std::string candidate = dir + "\\dist";
-    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate + "\\" + file;
+    if (GetFileAttributesA((dir + "\\dist").c_str()) != INVALID_FILE_ATTRIBUTES) return dir + "\\" + file;
     size_t slash = dir.find_last_of('\\');
     if (slash == std::string::npos) return file;
     dir = dir.substr(0, slash);
   }
+}
+
+std::string DistPath(const std::string &file) {
+  std::string build = BuildPath("");
+  return build.empty() ? file : build + "dist\\" + file;
+}
+
+bool FileExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ReadFileBytes(const std::string &path, Bytes *bytes) {
+  bytes->clear();
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  for (;;) {
+    unsigned char buffer[65536];
+    DWORD got = 0;
+    if (!ReadFile(f, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  CloseHandle(f);
+  return ok;
+}
+
+bool WriteFileBytes(const std::string &path, const Bytes &bytes) {
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = bytes.empty() || (WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
+                              written == bytes.size());
+  CloseHandle(f);
+  return ok;
+}
+
+// Calls `each` with the name and attributes of every entry of `dir` but "." and "..".
+template <typename F>
+static void ForEachEntry(const std::string &dir, F each) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..") each(name, found.dwFileAttributes);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+void CopyTree(const std::string &from, const std::string &to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  ForEachEntry(from, [&](const std::string &name, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      CopyTree(from + "\\" + name, to + "\\" + name);
+    else
+      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+  });
+}
+
+bool RemoveTree(const std::string &path) {
+  ForEachEntry(path, [&](const std::string &name, DWORD attributes) {
+    std::string full = path + "\\" + name;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveTree(full);
+    } else {
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(full.c_str());
+    }
+  });
+  RemoveDirectoryA(path.c_str());
+  return !FileExists(path);
+}
+
+static void ListInto(const std::string &dir, const std::string &prefix, std::vector<std::string> &out) {
+  ForEachEntry(dir, [&](const std::string &name, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListInto(dir + "\\" + name, prefix + name + "\\", out);
+    else
+      out.push_back(prefix + name);
+  });
+}
+
+std::vector<std::string> ListFiles(const std::string &dir) {
+  std::vector<std::string> files;
+  ListInto(dir, "", files);
+  std::sort(files.begin(), files.end(), [](const std::string &a, const std::string &b) {
+    return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+  });
+  return files;
+}
+
+std::vector<std::string> ProcessModules(DWORD pid) {
+  std::vector<std::string> paths;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return paths;
+  HMODULE modules[512];
+  DWORD needed = 0;
+  if (EnumProcessModules(process, modules, sizeof modules, &needed)) {
+    DWORD count = needed / sizeof(HMODULE);
+    if (count > 512) count = 512;
+    for (DWORD i = 0; i < count; ++i) {
+      char path[MAX_PATH];
+      DWORD n = GetModuleFileNameExA(process, modules[i], path, sizeof path);
+      if (n) paths.emplace_back(path, n);
+    }
+  }
+  CloseHandle(process);
+  return paths;
 }
 
 Program::Program(const std::string &exe, const std::string &args, const std::string &dir) {
