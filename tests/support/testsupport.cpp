@@ -1,7 +1,9 @@
-// Registry and process helpers for tests; see testsupport.h.
+// Registry, file and process helpers for tests; see testsupport.h.
 #include "testsupport.h"
 #include <shlwapi.h>
 #include <winternl.h>
+#include <psapi.h>
+#include <algorithm>
 #include <cstdio>
 
 namespace testsupport {
@@ -322,14 +324,13 @@ VersionInfo ReadVersionInfo(const std::string &file) {
   return v;
 }
 
-std::string DistPath(const std::string &file) {
+std::string BuildPath(const std::string &file) {
   char self[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
   std::string dir(self, n);
   dir = dir.substr(0, dir.find_last_of('\\'));           // ...\build\tests[\sub]
   for (;;) {
-    std::string candidate = dir + "\\dist";
-    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate + "\\" + file;
+    if (GetFileAttributesA((dir + "\\dist").c_str()) != INVALID_FILE_ATTRIBUTES) return dir + "\\" + file;
     size_t slash = dir.find_last_of('\\');
     if (slash == std::string::npos) return file;
     dir = dir.substr(0, slash);
@@ -344,11 +345,11 @@ ScratchFolder::ScratchFolder(const std::string &name) {
   char leaf[96];
   std::snprintf(leaf, sizeof leaf, "\\%s_%lu_%u\\", name.c_str(), GetCurrentProcessId(), ++counter);
   path_ = dir.substr(0, dir.find_last_of('\\')) + leaf;
-  DeleteFolderTree(path_);
+  RemoveTree(path_);
   CreateDirectoryA(path_.c_str(), nullptr);
 }
 
-ScratchFolder::~ScratchFolder() { DeleteFolderTree(path_); }
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 std::string ScratchFolder::Make(const std::string &relative) const {
   std::string full = path_;
@@ -361,29 +362,6 @@ std::string ScratchFolder::Make(const std::string &relative) const {
     start = end + 1;
   }
   return full;
-}
-
-bool DeleteFolderTree(const std::string &path) {
-  std::string dir = path;
-  if (!dir.empty() && dir.back() == '\\') dir.pop_back();
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = dir + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteFolderTree(full);
-      } else {
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(dir.c_str());
-  return GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 Bytes ReadBytes(const std::string &file) {
@@ -404,6 +382,89 @@ bool WriteBytes(const std::string &file, const Bytes &data) {
   bool ok = data.empty() || (WriteFile(h, data.data(), (DWORD)data.size(), &put, nullptr) && put == data.size());
   CloseHandle(h);
   return ok;
+}
+
+std::string DistPath(const std::string &file) {
+  std::string build = BuildPath("");
+  return build.empty() ? file : build + "dist\\" + file;
+}
+
+bool FileExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Calls `each` with the name and attributes of every entry of `dir` but "." and "..".
+template <typename F>
+static void ForEachEntry(const std::string &dir, F each) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..") each(name, found.dwFileAttributes);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+void CopyTree(const std::string &from, const std::string &to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  ForEachEntry(from, [&](const std::string &name, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      CopyTree(from + "\\" + name, to + "\\" + name);
+    else
+      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+  });
+}
+
+bool RemoveTree(const std::string &path) {
+  ForEachEntry(path, [&](const std::string &name, DWORD attributes) {
+    std::string full = path + "\\" + name;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveTree(full);
+    } else {
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(full.c_str());
+    }
+  });
+  RemoveDirectoryA(path.c_str());
+  return !FileExists(path);
+}
+
+static void ListInto(const std::string &dir, const std::string &prefix, std::vector<std::string> &out) {
+  ForEachEntry(dir, [&](const std::string &name, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListInto(dir + "\\" + name, prefix + name + "\\", out);
+    else
+      out.push_back(prefix + name);
+  });
+}
+
+std::vector<std::string> ListFiles(const std::string &dir) {
+  std::vector<std::string> files;
+  ListInto(dir, "", files);
+  std::sort(files.begin(), files.end(), [](const std::string &a, const std::string &b) {
+    return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+  });
+  return files;
+}
+
+std::vector<std::string> ProcessModules(DWORD pid) {
+  std::vector<std::string> paths;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return paths;
+  HMODULE modules[512];
+  DWORD needed = 0;
+  if (EnumProcessModules(process, modules, sizeof modules, &needed)) {
+    DWORD count = needed / sizeof(HMODULE);
+    if (count > 512) count = 512;
+    for (DWORD i = 0; i < count; ++i) {
+      char path[MAX_PATH];
+      DWORD n = GetModuleFileNameExA(process, modules[i], path, sizeof path);
+      if (n) paths.emplace_back(path, n);
+    }
+  }
+  CloseHandle(process);
+  return paths;
 }
 
 Program::Program(const std::string &exe, const std::string &args, const std::string &dir) {

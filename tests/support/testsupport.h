@@ -1,4 +1,4 @@
-// Registry scratch keys, raw value access and program starts for tests.
+// Registry scratch keys, raw value access, files, processes and program starts for tests.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -119,6 +119,21 @@ DialogTemplateInfo ReadDialogTemplate(const Bytes &t);
 
 // Path of a file in the deployable folder (build/dist) seen from a test executable.
 std::string DistPath(const std::string &file);
+// Path of a file below the build folder (the one holding dist): BuildPath("packages\\x.zip").
+std::string BuildPath(const std::string &file);
+
+// Files and folders.
+bool FileExists(const std::string &path);  // a file or a folder
+// Copies a folder with everything in it; `to` is made when missing.
+void CopyTree(const std::string &from, const std::string &to);
+// Deletes a folder with everything in it; true when it is gone.
+bool RemoveTree(const std::string &path);
+// The files below `dir` as paths relative to it ("Texts\\a.lng"), sorted case-blind; folders
+// are not named, only the files in them.
+std::vector<std::string> ListFiles(const std::string &dir);
+
+// Full paths of the modules (program and DLLs) loaded in process `pid`; empty when unreadable.
+std::vector<std::string> ProcessModules(DWORD pid);
 
 // A whole command line, program name included, exactly as the starter writes it.
 struct CommandLine {
@@ -138,8 +153,6 @@ class ScratchFolder {
  private:
   std::string path_;
 };
-// Deletes a folder with everything in it; true when it is gone.
-bool DeleteFolderTree(const std::string &path);
 // The whole file, or an empty vector when it cannot be read.
 Bytes ReadBytes(const std::string &file);
 bool WriteBytes(const std::string &file, const Bytes &data);

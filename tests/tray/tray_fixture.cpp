@@ -43,31 +43,6 @@ const ui::Box &BoxAnswerer::seen() {
   return box_;
 }
 
-const char kSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
-const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
-const char kVcdEmulation[] = "SOFTWARE\\Quintessa\\QuinVCD\\Emulation";
-const char kRunKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS\\CurrentVersion\\Run";
-const char kMachineDriveIcons[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
-const char kUserDriveIcons[] = "Applications\\Explorer.exe\\Drives\\DriveIcons";
-const char kIconOption[] = "SOFTWARE\\Quintessa\\Orvand\\VirtualFarodrive";
-const char kNtScsiEnum[] = "SYSTEM\\CurrentControlSet\\Enum\\SCSI";
-const char kWin9xEnum[] = "Enum";
-const char kWin9xClasses[] = "SYSTEM\\CurrentControlSet\\Services\\Class";
-
-SavedTrayState::SavedTrayState() {
-  const std::pair<HKEY, const char *> keys[] = {
-      {HKEY_LOCAL_MACHINE, "SOFTWARE\\Quintessa"},
-      {HKEY_CURRENT_USER, "SOFTWARE\\Quintessa"},
-      {HKEY_LOCAL_MACHINE, kRunKey},
-      {HKEY_LOCAL_MACHINE, kMachineDriveIcons},
-      {HKEY_CURRENT_USER, kUserDriveIcons},
-      {HKEY_LOCAL_MACHINE, kNtScsiEnum},
-      {HKEY_LOCAL_MACHINE, kWin9xEnum},
-      {HKEY_LOCAL_MACHINE, kWin9xClasses},
-  };
-  for (const auto &k : keys) keys_.push_back(std::make_unique<SavedKey>(k.first, k.second));
-}
-
 void Pump() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -158,36 +133,6 @@ void TrayTest::StoreStatus(bool exists, DWORD value) {
   }
 }
 
-HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    HWND w = nullptr;
-    while ((w = FindWindowExA(nullptr, w, TRAY_CLASS_NAME, TRAY_WINDOW_TITLE)) != nullptr) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid) return w;
-    }
-    if (GetTickCount() - start > timeoutMs) return nullptr;
-    Sleep(50);
-  }
-}
-
-static void CopyTree(const std::string &from, const std::string &to) {
-  CreateDirectoryA(to.c_str(), nullptr);
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((from + "\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      CopyTree(from + "\\" + name, to + "\\" + name);
-    else
-      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-}
-
 std::string InstallTray(const std::string &folderName) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, sizeof self);
@@ -201,25 +146,6 @@ std::string InstallTray(const std::string &folderName) {
   if (GetFileAttributesA((dist + "\\Texts").c_str()) != INVALID_FILE_ATTRIBUTES)
     CopyTree(dist + "\\Texts", dir + "\\Texts");
   return dir + "\\";
-}
-
-RunningTray::RunningTray(const std::string &exe, const std::string &dir)
-    : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
-  if (program_.started()) window_ = WaitTrayWindow(program_.pid());
-  // The window is found while its WM_CREATE still runs, and a message sent to it is answered
-  // already while the creation waits on the shell; the process is idle once the creation is
-  // done and its message loop waits.
-  if (window_ && WaitForInputIdle(program_.handle(), 15000) != 0) window_ = nullptr;
-}
-
-RunningTray::~RunningTray() {
-  if (program_.Running()) Close();
-}
-
-DWORD RunningTray::Close() {
-  if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
-  window_ = nullptr;
-  return program_.Wait(15000);
 }
 
 std::string ItemText(HMENU menu, UINT position) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 #include "testsupport.h"
+#include "trayprocess.h"
 #include "uiauto.h"
 #include "tray.h"
 #include "resource.h"
@@ -63,24 +64,20 @@ class BoxAnswerer {
   bool joined_ = false;
 };
 
-extern const char kSettings[];      // "SOFTWARE\Quintessa\Orvand\Settings" (HKCU and HKLM)
-extern const char kCdioEmulation[]; // HKLM "SOFTWARE\Quintessa\QuinCDIO\Emulation"
-extern const char kVcdEmulation[];  // HKLM "SOFTWARE\Quintessa\QuinVCD\Emulation"
-extern const char kRunKey[];        // HKLM "SOFTWARE\MICROSOFT\WINDOWS\CurrentVersion\Run"
-extern const char kMachineDriveIcons[];  // HKLM "...\Explorer\DriveIcons"
-extern const char kUserDriveIcons[];     // HKCU "Applications\Explorer.exe\Drives\DriveIcons"
-extern const char kIconOption[];    // HKLM "SOFTWARE\Quintessa\Orvand\VirtualFarodrive"
-extern const char kNtScsiEnum[];    // HKLM "SYSTEM\CurrentControlSet\Enum\SCSI"
-extern const char kWin9xEnum[];     // HKLM "Enum" (the Windows 9x device tree)
-extern const char kWin9xClasses[];  // HKLM "SYSTEM\CurrentControlSet\Services\Class"
-
-// Every key the tray reads or writes, saved when a test starts and put back when it ends.
-class SavedTrayState {
- public:
-  SavedTrayState();
- private:
-  std::vector<std::unique_ptr<testsupport::SavedKey>> keys_;
-};
+// The keys, the saved state and the real tray's process helpers live in tests/support.
+using testsupport::kSettings;
+using testsupport::kCdioEmulation;
+using testsupport::kVcdEmulation;
+using testsupport::kRunKey;
+using testsupport::kMachineDriveIcons;
+using testsupport::kUserDriveIcons;
+using testsupport::kIconOption;
+using testsupport::kNtScsiEnum;
+using testsupport::kWin9xEnum;
+using testsupport::kWin9xClasses;
+using testsupport::SavedTrayState;
+using testsupport::RunningTray;
+using testsupport::WaitTrayWindow;
 
 // Base of the in-process tests.  SetUp saves the state, clears the emulation settings and
 // their call counters, and fills the start-up values as the program's start would (the test
@@ -114,29 +111,9 @@ class TrayTest : public ::testing::Test {
   HWND tray_ = nullptr;
 };
 
-// The real OrvandTray.exe, started from `exe` and waited for until its hidden window exists;
-// a tray still running at the end of the scope is closed, then killed.
-class RunningTray {
- public:
-  explicit RunningTray(const std::string &exe = "", const std::string &dir = "");
-  ~RunningTray();
-  RunningTray(const RunningTray &) = delete;
-  RunningTray &operator=(const RunningTray &) = delete;
-  bool up() const { return window_ != nullptr; }
-  HWND window() const { return window_; }
-  testsupport::Program &program() { return program_; }
-  // Posts WM_CLOSE and returns the exit code (STILL_ACTIVE when it did not end).
-  DWORD Close();
- private:
-  testsupport::Program program_;
-  HWND window_ = nullptr;
-};
 // A folder below the test executable's, made anew, holding a copy of the tray, its two
 // libraries and its language files from the deployable folder; its path ends in a backslash.
 std::string InstallTray(const std::string &folderName);
-
-// The tray window ("MainWClass", "QuinTrayWindow", hidden) of process `pid`, waited for.
-HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs = 15000);
 
 // Handles what is waiting in this thread's queue; WM_QUIT is taken and dropped.
 void Pump();
