@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "testsupport.h"
+#include "trayprocess.h"
 #include "uiauto.h"
 
 using namespace testsupport;
@@ -148,20 +149,6 @@ void SettingsRun(const Smoke &) {
 const char kTrayCaption[] = "Orvand Tray V4.2";
 const char kOrvandSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
 
-// The hidden window of the tray process `pid`, waited for.
-HWND WaitTrayWindow(DWORD pid) {
-  for (int i = 0; i < 300; i++) {
-    HWND w = nullptr;
-    while ((w = FindWindowExA(nullptr, w, "MainWClass", "QuinTrayWindow")) != nullptr) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid) return w;
-    }
-    Sleep(50);
-  }
-  return nullptr;
-}
-
 // A virtual drive as Windows 9x lists it: its SCSI instance, its root key and its class key,
 // whose digital audio is still off.
 const char kEnum9x[] = "Enum";
@@ -186,26 +173,21 @@ void TrayRun(const Smoke &s) {
   DeleteTree(HKEY_CURRENT_USER, kOrvandSettings);
   MakeWin9xVirtualDrive();
   if (::testing::Test::HasFatalFailure()) return;
-  Program p(DistPath("OrvandTray.exe"), "");
-  ASSERT_TRUE(p.started());
-  HWND tray = WaitTrayWindow(p.pid());
-  ASSERT_TRUE(tray != nullptr) << "no tray window";
-  // Found while its creation still runs; a sent message is answered once that is done.
-  DWORD_PTR done;
-  ASSERT_TRUE(SendMessageTimeoutA(tray, WM_NULL, 0, 0, SMTO_NORMAL, 15000, &done));
+  RunningTray tray;
+  ASSERT_TRUE(tray.up()) << "no tray window, or its creation did not end";
   EXPECT_EQ(1u, Calls("QuinCDIO_InitScsi"));
-  EXPECT_EQ(1u, Calls("MaskRec_SendCommand"));
+  EXPECT_EQ(2u, Calls("MaskRec_SendCommand")) << "the apply of its creation and one refresh";
   RawValue state = ReadRaw(HKLM, kCdioEmulation, "MaskState");
   EXPECT_TRUE(state.exists && state.data == B("\x01\0\0\0", 4)) << "masking was not applied";
   RawValue play = ReadRaw(HKLM, kDriveClass9x, "DigitalAudioPlay");
   EXPECT_EQ(s.nt ? B("\x02", 1) : B("\x03", 1), play.data) << "digital audio of the 9x virtual drive";
 
-  PostMessageA(tray, WM_COMMAND, 115, 0);  // Exit
-  ui::Box box = ui::WaitBox(kTrayCaption, p.pid());
+  PostMessageA(tray.window(), WM_COMMAND, 115, 0);  // Exit
+  ui::Box box = ui::WaitBox(kTrayCaption, tray.program().pid());
   ASSERT_TRUE(box) << "no question before the exit";
   EXPECT_TRUE(HasNo(box));
   ASSERT_TRUE(ui::Yes(box.hwnd));
-  EXPECT_EQ(0u, p.Wait(15000));
+  EXPECT_EQ(0u, tray.program().Wait(15000));
   EXPECT_EQ(0u, Calls("QuinCDIO_DeInitScsi"));
 }
 

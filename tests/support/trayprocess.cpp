@@ -42,13 +42,27 @@ HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
   }
 }
 
+static DWORD MaskingCommands() {
+  RawValue v = ReadRaw(HKEY_LOCAL_MACHINE, std::string(kCdioEmulation) + "\\Calls", "MaskRec_SendCommand");
+  return v.exists && v.data.size() == 4 ? *(const DWORD *)v.data.data() : 0;
+}
+
 RunningTray::RunningTray(const std::string &exe, const std::string &dir)
-    : program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
+    : commandsBefore_(MaskingCommands()), program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
   if (program_.started()) window_ = WaitTrayWindow(program_.pid());
-  // The window is found while its WM_CREATE still runs, and a message sent to it is answered
-  // already while the creation waits on the shell; the process is idle once the creation is
-  // done and its message loop waits.
-  if (window_ && WaitForInputIdle(program_.handle(), 15000) != 0) window_ = nullptr;
+  if (!window_) return;
+  // The window is found while its WM_CREATE still runs, and a sent message, or Wine's idle
+  // signal, can come while the creation waits on the shell.  A posted message is taken only by
+  // the message loop: the refresh it asks for is the sign that the creation is done.
+  PostMessageA(window_, RegisterWindowMessageA("OrvandTrayShowIcon"), 0, 0);
+  DWORD start = GetTickCount();
+  while (MaskingCommands() < commandsBefore_ + 2) {
+    if (!program_.Running() || GetTickCount() - start > 15000) {
+      window_ = nullptr;
+      return;
+    }
+    Sleep(20);
+  }
 }
 
 RunningTray::~RunningTray() {

@@ -32,8 +32,10 @@ class SavedTrayState {
 HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs = 15000);
 
 // The real OrvandTray.exe, started from `exe` (empty: the one in the deployable folder) and
-// waited for until its hidden window exists; a tray still running at the end of the scope is
-// closed, then killed.
+// waited for until its window's creation is done and its message loop runs; a tray still
+// running at the end of the scope is closed, then killed.  Being up costs the tray one refresh
+// ("OrvandTrayShowIcon"), so it has sent the layer two masking commands by then: the apply of
+// its creation and the refresh's query.
 class RunningTray {
  public:
   explicit RunningTray(const std::string &exe = "", const std::string &dir = "");
@@ -46,6 +48,7 @@ class RunningTray {
   // Posts WM_CLOSE and returns the exit code (STILL_ACTIVE when it did not end).
   DWORD Close();
  private:
+  DWORD commandsBefore_;  // the layer's count of MaskRec_SendCommand before the start
   Program program_;
   HWND window_ = nullptr;
 };
