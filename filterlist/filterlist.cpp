@@ -102,54 +102,48 @@ LONG MultiSzRemoveAll(const char *name, char *list, DWORD *size)
     return count;
 }
 
-/* The common first steps of both insertions: every occurrence of name leaves
-   the list, then a zeroed buffer with room for the list and name comes back,
-   or NULL with the cause as last error. */
-static char *MakeRoomForName(const char *name, char *list, DWORD *listSize, DWORD *nameSize)
+/* Puts name once at the front or the end of the list: every occurrence leaves first, then a
+   zeroed buffer with room for the list and the name takes both.  FALSE with the cause as last
+   error; the old buffer stays then. */
+static BOOL InsertName(const char *name, char **list, BOOL atEnd)
 {
+    DWORD listSize, nameSize;
     char *grown;
 
     /* An empty name would read as the end of the list and hide every entry. */
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
+        return FALSE;
     }
-    MultiSzRemoveAll(name, list, listSize);
-    *nameSize = (DWORD)strlen(name) + 1;
-    grown = AllocZeroed(*listSize + *nameSize);
-    if (!grown)
+    MultiSzRemoveAll(name, *list, &listSize);
+    nameSize = (DWORD)strlen(name) + 1;
+    grown = AllocZeroed(listSize + nameSize);
+    if (!grown) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return grown;
+        return FALSE;
+    }
+    if (atEnd) {
+        /* The name goes over the list's closing NUL; the zeroed last byte closes the longer
+           list. */
+        CopyMemory(grown, *list, listSize);
+        CopyMemory(grown + listSize - 1, name, nameSize);
+    } else {
+        CopyMemory(grown, name, nameSize);
+        CopyMemory(grown + nameSize, *list, listSize);
+    }
+    FreeBuffer(*list);
+    *list = grown;
+    return TRUE;
 }
 
 BOOL MultiSzInsertFront(const char *name, char **list)
 {
-    DWORD listSize, nameSize;
-    char *grown = MakeRoomForName(name, *list, &listSize, &nameSize);
-
-    if (!grown)
-        return FALSE;
-    CopyMemory(grown, name, nameSize);
-    CopyMemory(grown + nameSize, *list, listSize);
-    FreeBuffer(*list);
-    *list = grown;
-    return TRUE;
+    return InsertName(name, list, FALSE);
 }
 
 BOOL MultiSzAppend(const char *name, char **list)
 {
-    DWORD listSize, nameSize;
-    char *grown = MakeRoomForName(name, *list, &listSize, &nameSize);
-
-    if (!grown)
-        return FALSE;
-    /* The name goes over the list's closing NUL; the zeroed last byte closes
-       the longer list. */
-    CopyMemory(grown, *list, listSize);
-    CopyMemory(grown + listSize - 1, name, nameSize);
-    FreeBuffer(*list);
-    *list = grown;
-    return TRUE;
+    return InsertName(name, list, TRUE);
 }
 
 /* Filter-list keys are opened through the CD I/O layer, as the suite does. */
