@@ -158,10 +158,8 @@ TEST(SupportChild, DISABLED_ShowTwoBoxes) {
 }
 
 TEST(UiAuto, AnswerBoxesAnswersAnotherProgramUntilItEnds) {
-  char exe[MAX_PATH];
-  ASSERT_NE(0u, GetModuleFileNameA(nullptr, exe, sizeof exe));
-  std::string file = exe;
-  file = file.substr(file.find_last_of('\\') + 1);
+  const std::string exe = SelfPath();
+  const std::string file = exe.substr(exe.find_last_of('\\') + 1);
   const std::string appKey = "Software\\Wine\\AppDefaults\\" + file;
   SavedKey saved(HKEY_CURRENT_USER, appKey);
   ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, appKey, "Other", "kept"));

@@ -163,13 +163,8 @@ TEST_F(DeviceLibs, OsVersionDefaultFollowsTheRunningWindows) {
 TEST(OsVersionChild, DISABLED_ExitWithOsVersion) { ExitProcess((UINT)QuinCDIO_GetOSVersion()); }
 
 TEST_F(DeviceLibs, OsVersionDefaultForEachWindows) {
-  char exe[MAX_PATH];
-  ASSERT_NE(0u, GetModuleFileNameA(nullptr, exe, sizeof exe));
-  std::string file = exe;
-  file = file.substr(file.find_last_of('\\') + 1);
-  // Wine reports the version named here to programs of this file name, from their start on.
-  const std::string appKey = "Software\\Wine\\AppDefaults\\" + file;
-  SavedKey saved(HKEY_CURRENT_USER, appKey);
+  const std::string exe = SelfPath();
+  const std::string file = exe.substr(exe.find_last_of('\\') + 1);
   struct Case {
     const char *wine;
     int expected;
@@ -177,7 +172,9 @@ TEST_F(DeviceLibs, OsVersionDefaultForEachWindows) {
   for (const Case &c : std::vector<Case>{{"win95", 1}, {"win98", 2}, {"winme", 3}, {"nt40", 4},
                                           {"win2k", 5}, {"winxp", 6}, {"win7", 6}}) {
     SCOPED_TRACE(c.wine);
-    ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, appKey, "Version", c.wine));
+    // Wine reports this version to programs of this file name, from their start on.
+    WineVersion version(file, c.wine);
+    ASSERT_TRUE(version.ok());
     Program child(exe, "--gtest_also_run_disabled_tests --gtest_filter=OsVersionChild.*");
     ASSERT_TRUE(child.started());
     EXPECT_EQ(DWORD(c.expected), child.Wait(30000));

@@ -324,11 +324,20 @@ VersionInfo ReadVersionInfo(const std::string &file) {
   return v;
 }
 
-std::string BuildPath(const std::string &file) {
+std::string SelfPath() {
   char self[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string dir(self, n);
-  dir = dir.substr(0, dir.find_last_of('\\'));           // ...\build\tests[\sub]
+  return std::string(self, n);
+}
+
+std::string SelfFolder() {
+  std::string self = SelfPath();
+  return self.substr(0, self.find_last_of('\\') + 1);
+}
+
+std::string BuildPath(const std::string &file) {
+  std::string dir = SelfFolder();
+  dir.pop_back();                                          // ...\build\tests[\sub]
   for (;;) {
     if (GetFileAttributesA((dir + "\\dist").c_str()) != INVALID_FILE_ATTRIBUTES) return dir + "\\" + file;
     size_t slash = dir.find_last_of('\\');
@@ -339,12 +348,9 @@ std::string BuildPath(const std::string &file) {
 
 ScratchFolder::ScratchFolder(const std::string &name) {
   static unsigned counter;
-  char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string dir(self, n);
   char leaf[96];
-  std::snprintf(leaf, sizeof leaf, "\\%s_%lu_%u\\", name.c_str(), GetCurrentProcessId(), ++counter);
-  path_ = dir.substr(0, dir.find_last_of('\\')) + leaf;
+  std::snprintf(leaf, sizeof leaf, "%s_%lu_%u\\", name.c_str(), GetCurrentProcessId(), ++counter);
+  path_ = SelfFolder() + leaf;
   RemoveTree(path_);
   CreateDirectoryA(path_.c_str(), nullptr);
 }

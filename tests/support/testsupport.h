@@ -119,6 +119,9 @@ DialogTemplateInfo ReadDialogTemplate(const Bytes &t);
 
 // Path of a file in the deployable folder (build/dist) seen from a test executable.
 std::string DistPath(const std::string &file);
+// The running executable's full path, and its folder with the backslash at its end.
+std::string SelfPath();
+std::string SelfFolder();
 // Path of a file below the build folder (the one holding dist): BuildPath("packages\\x.zip").
 std::string BuildPath(const std::string &file);
 

@@ -252,11 +252,7 @@ TEST_F(TrayRunTest, InstalledInAFolderWithASpace) {
   SavedKey stub(HKEY_CURRENT_USER, "Software\\QuinTests\\SuiteStub");
   DeleteTree(HKEY_CURRENT_USER, "Software\\QuinTests\\SuiteStub");
   std::string dir = InstallTray("Orvand Tray Folder");
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string stubExe(self);
-  stubExe = stubExe.substr(0, stubExe.find_last_of('\\') + 1) + "suite_stub.exe";
-  ASSERT_TRUE(CopyFileA(stubExe.c_str(), (dir + "Orvand.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((SelfFolder() + "suite_stub.exe").c_str(), (dir + "Orvand.exe").c_str(), FALSE));
 
   RunningTray tray(dir + "OrvandTray.exe", dir);
   ASSERT_TRUE(tray.up());

@@ -134,12 +134,9 @@ void TrayTest::StoreStatus(bool exists, DWORD value) {
 }
 
 std::string InstallTray(const std::string &folderName) {
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string dir(self);
-  dir = dir.substr(0, dir.find_last_of('\\') + 1) + folderName;
-  std::string dist = DistPath("OrvandTray.exe");
-  dist = dist.substr(0, dist.find_last_of('\\'));
+  std::string dir = SelfFolder() + folderName;
+  std::string dist = DistPath("");
+  if (!dist.empty()) dist.pop_back();
   CreateDirectoryA(dir.c_str(), nullptr);
   for (const char *file : {"OrvandTray.exe", "QuinCDIO.dll", "QuinVCD.dll", "VirtualFarodrive.ico"})
     CopyFileA((dist + "\\" + file).c_str(), (dir + "\\" + file).c_str(), FALSE);

@@ -18,13 +18,6 @@ HICON Icon(int id) {
   return (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED);
 }
 
-std::string TestFolder() {
-  char dir[MAX_PATH];
-  GetModuleFileNameA(nullptr, dir, sizeof dir);
-  std::string s(dir);
-  return s.substr(0, s.find_last_of('\\') + 1);
-}
-
 std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
 // ---- start-up values -------------------------------------------------------------------
@@ -57,10 +50,8 @@ TEST(StartupValues, ProgramFolderEndsInTheLastBackslash) {
 
 TEST(StartupValues, ReadFromTheRunningModule) {
   ASSERT_TRUE(ReadStartupValues());
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, sizeof self);
-  EXPECT_STREQ(self, ModulePath);
-  EXPECT_EQ(TestFolder(), std::string(ProgramFolder));
+  EXPECT_EQ(SelfPath(), std::string(ModulePath));
+  EXPECT_EQ(SelfFolder(), std::string(ProgramFolder));
   EXPECT_EQ(4, FileVersion.major);
   EXPECT_EQ(2, FileVersion.minor);
   EXPECT_EQ(0, FileVersion.build);
@@ -75,8 +66,8 @@ TEST(StartupValues, FileVersionOfOtherFiles) {
   EXPECT_EQ(1, v.minor);
   v = TrayFileVersion{9, 9, 9, 9};
   // No version resource, and no file: nothing is filled.
-  EXPECT_FALSE(ReadFileVersion((TestFolder() + "suite_stub.exe").c_str(), &v));
-  EXPECT_FALSE(ReadFileVersion((TestFolder() + "no such file.exe").c_str(), &v));
+  EXPECT_FALSE(ReadFileVersion((SelfFolder() + "suite_stub.exe").c_str(), &v));
+  EXPECT_FALSE(ReadFileVersion((SelfFolder() + "no such file.exe").c_str(), &v));
   EXPECT_EQ(9, v.major);
 }
 
@@ -125,7 +116,7 @@ TEST(StartupValues, ShellVersionProbe) {
   };
   for (const ProbeCase &c : cases) {
     SCOPED_TRACE(c.dll);
-    std::string path = TestFolder() + "probe\\" + c.dll;
+    std::string path = SelfFolder() + "probe\\" + c.dll;
     EXPECT_EQ(c.version, ProbeDllVersion(path.c_str()));
     EXPECT_EQ(c.driveIcons, ShellHasDriveIcons(path.c_str()) != FALSE);
     // Every load is paired with a FreeLibrary.
@@ -571,10 +562,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A folder of this test run with the recording stand-in copied in under the given names.
 std::string SuiteFolder(const std::string &name, const std::vector<std::string> &programs) {
-  std::string dir = TestFolder() + name + "\\";
+  std::string dir = SelfFolder() + name + "\\";
   CreateDirectoryA(dir.c_str(), nullptr);
   for (const std::string &p : programs)
-    EXPECT_TRUE(CopyFileA((TestFolder() + "suite_stub.exe").c_str(), (dir + p).c_str(), FALSE)) << p;
+    EXPECT_TRUE(CopyFileA((SelfFolder() + "suite_stub.exe").c_str(), (dir + p).c_str(), FALSE)) << p;
   return dir;
 }
 
@@ -612,7 +603,7 @@ TEST_F(WindowTest, TheProgramsReallyStartFromThereAndNotFromThePath) {
   SuiteFolder("decoy", {"Orvand.exe"});
   char cwd[MAX_PATH];
   GetCurrentDirectoryA(sizeof cwd, cwd);
-  SetCurrentDirectoryA((TestFolder() + "decoy").c_str());
+  SetCurrentDirectoryA((SelfFolder() + "decoy").c_str());
   lstrcpyA(ProgramFolder, empty.c_str());
   Command(IDM_START);
   SetCurrentDirectoryA(cwd);
