@@ -118,17 +118,16 @@ ScratchKey::~ScratchKey() { DeleteTree(HKEY_LOCAL_MACHINE, path_); }
 
 namespace {
 
-void SaveKey(HKEY root, const std::string &base, const std::string &rel,
-             std::vector<std::pair<std::string, RawValue>> &values, std::vector<std::string> &keys) {
+void WalkKey(HKEY root, const std::string &base, const std::string &rel, KeyTree &tree) {
   std::string full = rel.empty() ? base : base + "\\" + rel;
   HKEY key;
   if (RegOpenKeyExA(root, full.c_str(), 0, KEY_READ, &key)) return;
-  keys.push_back(rel);
+  tree.keys.push_back(rel);
   for (DWORD i = 0;; ++i) {
     char name[16384];
     DWORD nameLen = sizeof name, type = 0, size = 0;
     if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, nullptr, &size)) break;
-    values.push_back({rel + "|" + name, ReadRaw(root, full, name)});
+    tree.values.push_back({rel + "|" + name, ReadRaw(root, full, name)});
   }
   std::vector<std::string> subs;
   for (DWORD i = 0;; ++i) {
@@ -137,26 +136,32 @@ void SaveKey(HKEY root, const std::string &base, const std::string &rel,
     subs.push_back(name);
   }
   RegCloseKey(key);
-  for (const std::string &s : subs) SaveKey(root, base, rel.empty() ? s : rel + "\\" + s, values, keys);
+  for (const std::string &s : subs) WalkKey(root, base, rel.empty() ? s : rel + "\\" + s, tree);
 }
 
 }  // namespace
 
+KeyTree ReadKeyTree(HKEY root, const std::string &path) {
+  KeyTree tree;
+  WalkKey(root, path, "", tree);
+  return tree;
+}
+
 SavedKey::SavedKey(HKEY root, const std::string &path) : root_(root), path_(path) {
   existed_ = KeyExists(root, path);
-  if (existed_) SaveKey(root, path, "", values_, keys_);
+  if (existed_) saved_ = ReadKeyTree(root, path);
 }
 
 SavedKey::~SavedKey() {
   DeleteTree(root_, path_);
   if (!existed_) return;
-  for (const std::string &k : keys_) {
+  for (const std::string &k : saved_.keys) {
     HKEY key;
     std::string full = k.empty() ? path_ : path_ + "\\" + k;
     if (RegCreateKeyExA(root_, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == 0)
       RegCloseKey(key);
   }
-  for (const auto &v : values_) {
+  for (const auto &v : saved_.values) {
     size_t bar = v.first.find('|');
     std::string rel = v.first.substr(0, bar), name = v.first.substr(bar + 1);
     SetRaw(root_, rel.empty() ? path_ : path_ + "\\" + rel, name, v.second.type, v.second.data);

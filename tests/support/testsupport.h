@@ -45,6 +45,15 @@ class ScratchKey {
   std::string path_;
 };
 
+// A key with everything below it, walked depth first in the registry's order: the paths of
+// the key ("") and its subkeys, and every value, named "sub\path|value".
+struct KeyTree {
+  std::vector<std::string> keys;
+  std::vector<std::pair<std::string, RawValue>> values;
+};
+// Empty when the key cannot be opened.
+KeyTree ReadKeyTree(HKEY root, const std::string &path);
+
 // Saves a whole HKLM or HKCU key (values and subkeys) and puts it back as it
 // was when the scope ends; the key is deleted then if it did not exist.
 class SavedKey {
@@ -57,8 +66,7 @@ class SavedKey {
   HKEY root_;
   std::string path_;
   bool existed_;
-  std::vector<std::pair<std::string, RawValue>> values_;  // "sub\path|value"
-  std::vector<std::string> keys_;                         // subkey paths
+  KeyTree saved_;
 };
 
 // Makes Wine present Windows `version` ("win98", "win2k", ...) to every program of the file

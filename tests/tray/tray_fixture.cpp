@@ -163,39 +163,25 @@ std::vector<std::string> MenuShape(HMENU menu) {
 
 UINT ItemState(HMENU menu, UINT command) { return GetMenuState(menu, command, MF_BYCOMMAND); }
 
-static void DumpKey(HKEY root, const std::string &base, const std::string &rel, std::string &out) {
-  std::string full = rel.empty() ? base : base + "\\" + rel;
-  HKEY key;
-  if (RegOpenKeyExA(root, full.c_str(), 0, KEY_READ, &key)) return;
-  out += "[" + rel + "]\n";
-  for (DWORD i = 0;; ++i) {
-    char name[16384];
-    DWORD nameLen = sizeof name;
-    if (RegEnumValueA(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr)) break;
-    RawValue v = ReadRaw(root, full, name);
-    char head[64];
-    snprintf(head, sizeof head, "=%lu:", v.type);
-    out += std::string(name) + head;
-    for (unsigned char c : v.data) {
-      char hex[4];
-      snprintf(hex, sizeof hex, "%02x", c);
-      out += hex;
-    }
-    out += "\n";
-  }
-  std::vector<std::string> subs;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    if (RegEnumKeyA(key, i, name, sizeof name)) break;
-    subs.push_back(name);
-  }
-  RegCloseKey(key);
-  for (const std::string &s : subs) DumpKey(root, base, rel.empty() ? s : rel + "\\" + s, out);
-}
-
 std::string DumpTree(HKEY root, const std::string &path) {
+  KeyTree tree = ReadKeyTree(root, path);
   std::string out;
-  DumpKey(root, path, "", out);
+  for (const std::string &key : tree.keys) {
+    out += "[" + key + "]\n";
+    for (const auto &v : tree.values) {
+      size_t bar = v.first.find('|');
+      if (v.first.compare(0, bar, key) != 0 || bar != key.size()) continue;
+      char head[64];
+      snprintf(head, sizeof head, "=%lu:", v.second.type);
+      out += v.first.substr(bar + 1) + head;
+      for (unsigned char c : v.second.data) {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%02x", c);
+        out += hex;
+      }
+      out += "\n";
+    }
+  }
   return out;
 }
 
