@@ -1,6 +1,6 @@
 ; Setup of the Orvand utilities: OrvandTray, QuinCheck and ControlQuinCDIO with the tray's
 ; language files and drive icon, in one folder, with Start-menu entries and an uninstaller.
-; Made by make-packages.cmake:
+; Made by the build (packaging.cmake):
 ;   makensis -DVERSION=4.2.0.0 -DSTAGE=<staged folder> -DTEXTS=<texts.nsh> -DOUTFILE=<setup.exe>
 ;
 ; Unattended:  setup.exe /S [/EMULATION] [/D=C:\Some Folder]

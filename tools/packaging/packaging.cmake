@@ -14,12 +14,12 @@ set(QUIN_STAGE_DIR ${CMAKE_BINARY_DIR}/packaging/stage)
 find_program(QUIN_MAKENSIS makensis REQUIRED)
 
 # The deployable content.  Plain files, not install(TARGETS): that would add the DLLs' import
-# libraries.  Texts\ holds whatever language files the build put into dist/Texts.
+# libraries.
 install(FILES
     $<TARGET_FILE:OrvandTray> $<TARGET_FILE:QuinCheck> $<TARGET_FILE:ControlQuinCDIO>
     ${QUIN_DIST_DIR}/VirtualFarodrive.ico
   DESTINATION .)
-install(DIRECTORY ${QUIN_DIST_DIR}/Texts/ DESTINATION Texts FILES_MATCHING PATTERN "*.lng")
+install(FILES ${QUIN_LANGUAGE_FILES} DESTINATION Texts)
 # The note is read with Notepad on Windows 95 too: CRLF line ends.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/emulation-readme.txt
   ${CMAKE_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
@@ -42,25 +42,45 @@ set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/packaging/CPackConfig.cmake)
 set(CPACK_SOURCE_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/packaging/CPackSourceConfig.cmake)
 include(CPack)
 
-# Runs at every build (staging takes a moment) and remakes the packages only when the staged
-# files or the packaging sources changed: the language files come from a build step, so their
-# names are not known when CMake configures.
-add_custom_target(packages ALL
-  COMMAND ${CMAKE_COMMAND}
-    -DBUILD_DIR=${CMAKE_BINARY_DIR}
-    -DSTAGE_DIR=${QUIN_STAGE_DIR}
-    -DPACKAGES_DIR=${QUIN_PACKAGES_DIR}
-    -DVERSION=${QUIN_VERSION}
-    -DSETUP_NAME=${QUIN_SETUP_NAME}
-    -DZIP_NAME=${QUIN_ZIP_NAME}
-    -DNSI=${CMAKE_CURRENT_LIST_DIR}/orvand.nsi
-    -DMAKENSIS=${QUIN_MAKENSIS}
-    -DCPACK=${CMAKE_CPACK_COMMAND}
-    -DCPACK_CONFIG=${CPACK_OUTPUT_CONFIG_FILE}
-    -P ${CMAKE_CURRENT_LIST_DIR}/make-packages.cmake
-  COMMENT "Packages: ${QUIN_SETUP_NAME}, ${QUIN_ZIP_NAME}"
+# The installer's language files, one line each to install and to remove: the uninstaller
+# removes exactly the files that were installed.
+set(nsh "; Made by packaging.cmake from the tray's language files.\n!macro InstallTexts\n")
+string(APPEND nsh "  SetOutPath \"$INSTDIR\\Texts\"\n")
+set(remove "")
+foreach(file ${QUIN_LANGUAGE_FILES})
+  get_filename_component(name ${file} NAME)
+  string(APPEND nsh "  File \"${QUIN_STAGE_DIR}/Texts/${name}\"\n")
+  string(APPEND remove "  Delete \"$INSTDIR\\Texts\\${name}\"\n")
+endforeach()
+string(APPEND nsh "  SetOutPath \"$INSTDIR\"\n!macroend\n!macro RemoveTexts\n${remove}")
+string(APPEND nsh "  RMDir \"$INSTDIR\\Texts\"\n!macroend\n")
+set(QUIN_TEXTS_NSH ${CMAKE_BINARY_DIR}/packaging/texts.nsh)
+file(WRITE ${QUIN_TEXTS_NSH} "${nsh}")
+
+# The staged folder, then both packages from it, remade when what they hold changes.
+set(stamp ${QUIN_STAGE_DIR}.stamp)
+set(setup ${QUIN_PACKAGES_DIR}/${QUIN_SETUP_NAME})
+set(zip ${QUIN_PACKAGES_DIR}/${QUIN_ZIP_NAME})
+add_custom_command(OUTPUT ${stamp}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${QUIN_STAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${QUIN_STAGE_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+  DEPENDS OrvandTray QuinCheck ControlQuinCDIO QuinCDIO QuinVCD tray_drive_icon tray_texts
+    ${QUIN_DIST_DIR}/VirtualFarodrive.ico ${QUIN_LANGUAGE_FILES} ${CMAKE_BINARY_DIR}/packaging/README.txt
+  COMMENT "Staging the packages' content"
   VERBATIM)
-add_dependencies(packages OrvandTray QuinCheck ControlQuinCDIO QuinCDIO QuinVCD tray_drive_icon)
-if(TARGET tray_texts)
-  add_dependencies(packages tray_texts)
-endif()
+add_custom_command(OUTPUT ${setup}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QUIN_PACKAGES_DIR}
+  COMMAND ${QUIN_MAKENSIS} -V2 -NOCD -DVERSION=${QUIN_VERSION} -DSTAGE=${QUIN_STAGE_DIR}
+    -DTEXTS=${QUIN_TEXTS_NSH} -DOUTFILE=${setup} ${CMAKE_CURRENT_LIST_DIR}/orvand.nsi
+  DEPENDS ${stamp} ${CMAKE_CURRENT_LIST_DIR}/orvand.nsi ${QUIN_TEXTS_NSH}
+  COMMENT "Installer ${QUIN_SETUP_NAME}"
+  VERBATIM)
+add_custom_command(OUTPUT ${zip}
+  COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${CPACK_OUTPUT_CONFIG_FILE}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${QUIN_PACKAGES_DIR}/_CPack_Packages
+  DEPENDS ${stamp} ${CPACK_OUTPUT_CONFIG_FILE}
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  COMMENT "Archive ${QUIN_ZIP_NAME}"
+  VERBATIM)
+add_custom_target(packages ALL DEPENDS ${setup} ${zip})
