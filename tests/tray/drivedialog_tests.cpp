@@ -30,15 +30,8 @@ struct SeamRecord {
   };
   std::vector<Store> stores;
   std::function<DWORD()> setDrivesCalls;  // the stand-in's counter of VODDSetDrives
-  struct Box {
-    HWND owner;
-    std::string text, caption;
-    UINT type;
-  };
-  std::vector<Box> boxes;
 };
 SeamRecord *dialogSeam;
-
 
 }  // namespace
 
@@ -62,12 +55,6 @@ extern "C" WINBOOL WINAPI SeamDeleteObject(HGDIOBJ object) {
 extern "C" void SeamStoreSheepIconsOption(void) { dialogSeam->stores.push_back({SheepIconsOn, dialogSeam->setDrivesCalls()}); }
 
 extern "C" unsigned __cdecl SeamVODDGetDrives(void) { return dialogSeam->drivesAnswer; }
-
-// Recorded, then shown for real, so that the box can be read and answered as any other.
-extern "C" int WINAPI SeamMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  dialogSeam->boxes.push_back({owner, text ? text : "<null>", caption ? caption : "<null>", type});
-  return MessageBoxA(owner, text, caption, type);
-}
 
 namespace {
 
@@ -639,10 +626,10 @@ TEST_F(DriveDialogSeamTest, EachControlTakesItsLanguageText) {
   ASSERT_EQ(1u, out.boxes.size());
   EXPECT_EQ("T16", out.boxes[0].caption);
   EXPECT_EQ("T17", out.boxes[0].text);
-  ASSERT_EQ(1u, dialogSeam->boxes.size());
-  EXPECT_EQ("T17", dialogSeam->boxes[0].text);
-  EXPECT_EQ("T16", dialogSeam->boxes[0].caption);
-  EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), dialogSeam->boxes[0].type) << "an OK box with the information icon";
+  ASSERT_EQ(1u, seam::boxes.size());
+  EXPECT_EQ("T17", seam::boxes[0].text);
+  EXPECT_EQ("T16", seam::boxes[0].caption);
+  EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), seam::boxes[0].flags) << "an OK box with the information icon";
   EXPECT_EQ(2, out.result);
 }
 
@@ -653,8 +640,8 @@ TEST_F(DriveDialogSeamTest, FailureBoxIsOwnedByTheDialog) {
     dialog = dlg;
     ui::Press(dlg, IDOK);
   });
-  ASSERT_EQ(1u, dialogSeam->boxes.size());
-  EXPECT_EQ(dialog, dialogSeam->boxes[0].owner);
+  ASSERT_EQ(1u, seam::boxes.size());
+  EXPECT_EQ(dialog, seam::boxes[0].owner);
   EXPECT_EQ(1u, out.boxes.size());
 }
 
@@ -711,7 +698,7 @@ TEST_F(DriveDialogSeamTest, CancelAndCloseStoreNoOption) {
     });
     ASSERT_TRUE(out.opened);
     EXPECT_TRUE(dialogSeam->stores.empty());
-    EXPECT_TRUE(dialogSeam->boxes.empty());
+    EXPECT_TRUE(seam::boxes.empty());
   }
 }
 
