@@ -15,8 +15,6 @@ namespace {
 
 const char kClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}";
 const char kCdio[] = "SOFTWARE\\Quintessa\\QuinCDIO";
-const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
-const char kCdioCalls[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation\\Calls";
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
 
 // One smoke run: the program, the Windows that Wine presents to it, and its main path, which
@@ -29,12 +27,6 @@ struct Smoke {
 };
 
 void PrintTo(const Smoke &s, std::ostream *os) { *os << s.program << " as " << s.windows; }
-
-DWORD Calls(const char *function) {
-  RawValue v = ReadRaw(HKLM, kCdioCalls, function);
-  if (!v.exists || v.type != REG_DWORD || v.data.size() != 4) return 0;
-  return *reinterpret_cast<const DWORD *>(v.data.data());
-}
 
 bool HasNo(const ui::Box &box) {
   for (const ui::Button &b : box.buttons)
@@ -60,7 +52,7 @@ void CheckerRun(const Smoke &s) {
   const Bytes unterminated = B("qlgGone", 7);
   ASSERT_EQ(ERROR_SUCCESS, SetRaw(HKLM, kClass, "LowerFilters", REG_MULTI_SZ, unterminated));
   ASSERT_EQ(ERROR_SUCCESS, SetDword(HKLM, kCdioEmulation, "TargetsFound", 0));
-  const DWORD init = Calls("QuinCDIO_InitScsi"), deinit = Calls("QuinCDIO_DeInitScsi");
+  const DWORD init = CdioCalls("QuinCDIO_InitScsi"), deinit = CdioCalls("QuinCDIO_DeInitScsi");
 
   std::vector<Step> script;
   if (s.nt)
@@ -90,11 +82,11 @@ void CheckerRun(const Smoke &s) {
 
   RawValue lower = ReadRaw(HKLM, kClass, "LowerFilters");
   if (s.nt) {
-    EXPECT_EQ(init + 1, Calls("QuinCDIO_InitScsi"));
-    EXPECT_EQ(deinit + 1, Calls("QuinCDIO_DeInitScsi"));
+    EXPECT_EQ(init + 1, CdioCalls("QuinCDIO_InitScsi"));
+    EXPECT_EQ(deinit + 1, CdioCalls("QuinCDIO_DeInitScsi"));
     EXPECT_FALSE(lower.exists) << "the removed driver was the list's only entry";
   } else {
-    EXPECT_EQ(init, Calls("QuinCDIO_InitScsi")) << "the device layer was started on Windows 9x";
+    EXPECT_EQ(init, CdioCalls("QuinCDIO_InitScsi")) << "the device layer was started on Windows 9x";
     EXPECT_TRUE(lower.exists && lower.type == REG_MULTI_SZ && lower.data == unterminated)
         << "the class list was changed on Windows 9x";
   }
@@ -147,7 +139,6 @@ void SettingsRun(const Smoke &) {
 // ---- OrvandTray.exe -------------------------------------------------------------------------
 
 const char kTrayCaption[] = "Orvand Tray V4.2";
-const char kOrvandSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
 
 // A virtual drive as Windows 9x lists it: its SCSI instance, its root key and its class key,
 // whose digital audio is still off.
@@ -168,15 +159,15 @@ void MakeWin9xVirtualDrive() {
 // key, on 2000 it looks for them among the NT device names and leaves the 9x keys alone.  It
 // asks before it exits and ends with 0 on Yes.
 void TrayRun(const Smoke &s) {
-  SavedKey settings(HKEY_CURRENT_USER, kOrvandSettings);
+  SavedKey settings(HKEY_CURRENT_USER, kSettings);
   SavedKey enum9x(HKLM, kEnum9x), classes9x(HKLM, kClasses9x);
-  DeleteTree(HKEY_CURRENT_USER, kOrvandSettings);
+  DeleteTree(HKEY_CURRENT_USER, kSettings);
   MakeWin9xVirtualDrive();
   if (::testing::Test::HasFatalFailure()) return;
   RunningTray tray;
   ASSERT_TRUE(tray.up()) << "no tray window, or its creation did not end";
-  EXPECT_EQ(1u, Calls("QuinCDIO_InitScsi"));
-  EXPECT_EQ(2u, Calls("MaskRec_SendCommand")) << "the apply of its creation and one refresh";
+  EXPECT_EQ(1u, CdioCalls("QuinCDIO_InitScsi"));
+  EXPECT_EQ(2u, CdioCalls("MaskRec_SendCommand")) << "the apply of its creation and one refresh";
   RawValue state = ReadRaw(HKLM, kCdioEmulation, "MaskState");
   EXPECT_TRUE(state.exists && state.data == B("\x01\0\0\0", 4)) << "masking was not applied";
   RawValue play = ReadRaw(HKLM, kDriveClass9x, "DigitalAudioPlay");
@@ -188,7 +179,7 @@ void TrayRun(const Smoke &s) {
   EXPECT_TRUE(HasNo(box));
   ASSERT_TRUE(ui::Yes(box.hwnd));
   EXPECT_EQ(0u, tray.program().Wait(15000));
-  EXPECT_EQ(0u, Calls("QuinCDIO_DeInitScsi"));
+  EXPECT_EQ(0u, CdioCalls("QuinCDIO_DeInitScsi"));
 }
 
 // ---- The table ----------------------------------------------------------------------------------

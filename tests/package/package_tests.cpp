@@ -55,19 +55,6 @@ std::string RegString(HKEY root, const std::string &path, const std::string &nam
   return s.substr(0, s.find('\0'));
 }
 
-// The REG_DWORD value, or `fallback`.
-DWORD RegDword(HKEY root, const std::string &path, const std::string &name, DWORD fallback = 0xFFFFFFFF) {
-  RawValue v = ReadRaw(root, path, name);
-  if (!v.exists || v.type != REG_DWORD || v.data.size() != 4) return fallback;
-  DWORD d;
-  memcpy(&d, v.data.data(), 4);
-  return d;
-}
-
-DWORD CdioCalls(const char *function) {
-  return RegDword(HKLM, std::string(kCdioEmulation) + "\\Calls", function, 0);
-}
-
 // The Start-menu folder of the installation, in the all-users Programs folder.
 std::string StartMenuFolder() {
   char path[MAX_PATH] = "";
@@ -254,7 +241,7 @@ void ExpectInstallation(bool emulation, const std::vector<std::string> &others =
   for (const auto &v : strings) EXPECT_EQ(v.second, RegString(HKLM, kUninstallKey, v.first)) << v.first;
   const std::pair<const char *, DWORD> dwords[] = {
       {"NoModify", 1}, {"NoRepair", 1}, {"Emulation", emulation ? 1u : 0u}};
-  for (const auto &v : dwords) EXPECT_EQ(v.second, RegDword(HKLM, kUninstallKey, v.first)) << v.first;
+  for (const auto &v : dwords) EXPECT_EQ(v.second, ReadDword(HKLM, kUninstallKey, v.first, 0xFFFFFFFF)) << v.first;
 }
 
 // After the uninstaller: the Start-menu folder and the uninstall entry are gone, and of the

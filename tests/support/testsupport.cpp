@@ -67,6 +67,25 @@ std::vector<std::string> Subkeys(HKEY root, const std::string &path) {
   return names;
 }
 
+DWORD ReadDword(HKEY root, const std::string &path, const std::string &name, DWORD fallback) {
+  RawValue v = ReadRaw(root, path, name);
+  if (!v.exists || v.type != REG_DWORD || v.data.size() != 4) return fallback;
+  DWORD d;
+  memcpy(&d, v.data.data(), 4);
+  return d;
+}
+
+const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
+const char kVcdEmulation[] = "SOFTWARE\\Quintessa\\QuinVCD\\Emulation";
+
+DWORD CdioCalls(const char *function) {
+  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kCdioEmulation) + "\\Calls", function, 0);
+}
+
+DWORD VcdCalls(const char *function) {
+  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kVcdEmulation) + "\\Calls", function, 0);
+}
+
 bool KeyExists(HKEY root, const std::string &path) {
   HKEY key;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key)) return false;

@@ -24,6 +24,15 @@ LONG SetString(HKEY root, const std::string &path, const std::string &value, con
 RawValue ReadRaw(HKEY root, const std::string &path, const std::string &value);
 LONG DeleteValue(HKEY root, const std::string &path, const std::string &value);
 bool KeyExists(HKEY root, const std::string &path);
+// A REG_DWORD value of exactly four bytes, or `fallback`.
+DWORD ReadDword(HKEY root, const std::string &path, const std::string &name, DWORD fallback);
+
+// The device-layer stand-ins' emulation settings below HKLM, and their call counters (0 when
+// a function has not been counted).
+extern const char kCdioEmulation[];  // "SOFTWARE\Quintessa\QuinCDIO\Emulation"
+extern const char kVcdEmulation[];   // "SOFTWARE\Quintessa\QuinVCD\Emulation"
+DWORD CdioCalls(const char *function);
+DWORD VcdCalls(const char *function);
 // The names of a key's subkeys in the registry's order; none when it cannot be opened.
 std::vector<std::string> Subkeys(HKEY root, const std::string &path);
 // Deletes a key with all its subkeys; true when it is gone.

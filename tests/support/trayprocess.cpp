@@ -4,8 +4,6 @@
 namespace testsupport {
 
 const char kSettings[] = "SOFTWARE\\Quintessa\\Orvand\\Settings";
-const char kCdioEmulation[] = "SOFTWARE\\Quintessa\\QuinCDIO\\Emulation";
-const char kVcdEmulation[] = "SOFTWARE\\Quintessa\\QuinVCD\\Emulation";
 const char kRunKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS\\CurrentVersion\\Run";
 const char kMachineDriveIcons[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 const char kUserDriveIcons[] = "Applications\\Explorer.exe\\Drives\\DriveIcons";
@@ -42,13 +40,8 @@ HWND WaitTrayWindow(DWORD pid, DWORD timeoutMs) {
   }
 }
 
-static DWORD MaskingCommands() {
-  RawValue v = ReadRaw(HKEY_LOCAL_MACHINE, std::string(kCdioEmulation) + "\\Calls", "MaskRec_SendCommand");
-  return v.exists && v.data.size() == 4 ? *(const DWORD *)v.data.data() : 0;
-}
-
 RunningTray::RunningTray(const std::string &exe, const std::string &dir)
-    : commandsBefore_(MaskingCommands()), program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
+    : commandsBefore_(CdioCalls("MaskRec_SendCommand")), program_(exe.empty() ? DistPath("OrvandTray.exe") : exe, "", dir) {
   if (program_.started()) window_ = WaitTrayWindow(program_.pid());
   if (!window_) return;
   // The window is found while its WM_CREATE still runs, and a sent message, or Wine's idle
@@ -56,7 +49,7 @@ RunningTray::RunningTray(const std::string &exe, const std::string &dir)
   // the message loop: the refresh it asks for is the sign that the creation is done.
   PostMessageA(window_, RegisterWindowMessageA("OrvandTrayShowIcon"), 0, 0);
   DWORD start = GetTickCount();
-  while (MaskingCommands() < commandsBefore_ + 2) {
+  while (CdioCalls("MaskRec_SendCommand") < commandsBefore_ + 2) {
     if (!program_.Running() || GetTickCount() - start > 15000) {
       window_ = nullptr;
       return;

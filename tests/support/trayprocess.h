@@ -10,8 +10,6 @@
 namespace testsupport {
 
 extern const char kSettings[];      // "SOFTWARE\Quintessa\Orvand\Settings" (HKCU and HKLM)
-extern const char kCdioEmulation[]; // HKLM "SOFTWARE\Quintessa\QuinCDIO\Emulation"
-extern const char kVcdEmulation[];  // HKLM "SOFTWARE\Quintessa\QuinVCD\Emulation"
 extern const char kRunKey[];        // HKLM "SOFTWARE\MICROSOFT\WINDOWS\CurrentVersion\Run"
 extern const char kMachineDriveIcons[];  // HKLM "...\Explorer\DriveIcons"
 extern const char kUserDriveIcons[];     // HKCU "Applications\Explorer.exe\Drives\DriveIcons"

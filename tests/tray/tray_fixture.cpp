@@ -107,23 +107,7 @@ void TrayTest::SetVirtualDrives(const std::string &letters) {
   ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, kVcdEmulation, "DriveLetters", letters));
 }
 
-static DWORD ReadDword(HKEY root, const std::string &path, const char *name, DWORD fallback) {
-  RawValue v = ReadRaw(root, path, name);
-  if (!v.exists || v.data.size() != 4) return fallback;
-  DWORD d;
-  memcpy(&d, v.data.data(), 4);
-  return d;
-}
-
 DWORD TrayTest::LayerMaskState() { return ReadDword(HKEY_LOCAL_MACHINE, kCdioEmulation, "MaskState", 1); }
-
-DWORD TrayTest::CdioCalls(const char *function) {
-  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kCdioEmulation) + "\\Calls", function, 0);
-}
-
-DWORD TrayTest::VcdCalls(const char *function) {
-  return ReadDword(HKEY_LOCAL_MACHINE, std::string(kVcdEmulation) + "\\Calls", function, 0);
-}
 
 void TrayTest::StoreStatus(bool exists, DWORD value) {
   if (exists) {

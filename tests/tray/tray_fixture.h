@@ -100,8 +100,6 @@ class TrayTest : public ::testing::Test {
   static void SetVcd(const char *name, DWORD value);
   static void SetVirtualDrives(const std::string &letters);  // DriveLetters
   static DWORD LayerMaskState();                             // MaskState as the layer holds it
-  static DWORD CdioCalls(const char *function);
-  static DWORD VcdCalls(const char *function);
 
   // The stored choice in HKCU; `exists` false deletes it.
   static void StoreStatus(bool exists, DWORD value);
