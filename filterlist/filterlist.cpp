@@ -250,7 +250,7 @@ int FilterListAdd(const char *keyPath, const char *name, int upper, int atEnd)
 {
     const char *valueName = ListValueName(upper);
     HKEY key;
-    DWORD type = 0, size = 0, nameLength;
+    DWORD type = 0, size = 0;
     char *list = NULL;
     LONG rc;
 
@@ -266,23 +266,17 @@ int FilterListAdd(const char *keyPath, const char *name, int upper, int atEnd)
     rc = RegQueryValueExA(key, valueName, NULL, &type, NULL, &size);
     if (rc == ERROR_SUCCESS && IsListType(type)) {
         rc = ReadListData(key, valueName, &size, &list);
-        if (rc == ERROR_SUCCESS) {
-            if (atEnd ? MultiSzAppend(name, &list) : MultiSzInsertFront(name, &list))
-                rc = WriteList(key, valueName, list, MultiSzSize(list));
-            else
-                rc = ERROR_NOT_ENOUGH_MEMORY;
-        }
     } else {
-        /* No value, or one of a foreign type that the new list replaces:
-           the name, its NUL and the closing NUL. */
-        nameLength = (DWORD)strlen(name);
-        list = AllocZeroed(nameLength + 2);
-        if (list) {
-            CopyMemory(list, name, nameLength);
-            rc = WriteList(key, valueName, list, nameLength + 2);
-        } else {
+        /* No value, or one of a foreign type that the new list replaces: the
+           name goes into an empty list. */
+        list = AllocZeroed(1);
+        rc = list ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (rc == ERROR_SUCCESS) {
+        if (atEnd ? MultiSzAppend(name, &list) : MultiSzInsertFront(name, &list))
+            rc = WriteList(key, valueName, list, MultiSzSize(list));
+        else
             rc = ERROR_NOT_ENOUGH_MEMORY;
-        }
     }
     RegCloseKey(key);
     FreeBuffer(list);
