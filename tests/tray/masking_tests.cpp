@@ -8,10 +8,6 @@ using namespace traytest;
 
 namespace {
 
-HICON Icon(int id) {
-  return (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED);
-}
-
 class MaskingTest : public TrayTest {
  protected:
   void Enable(WPARAM wParam) { SendMessageA(tray(), EnableMessage, wParam, 0); }

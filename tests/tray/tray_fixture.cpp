@@ -147,6 +147,10 @@ std::vector<std::string> MenuShape(HMENU menu) {
 
 UINT ItemState(HMENU menu, UINT command) { return GetMenuState(menu, command, MF_BYCOMMAND); }
 
+HICON Icon(int id) {
+  return (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED);
+}
+
 std::string DumpTree(HKEY root, const std::string &path) {
   KeyTree tree = ReadKeyTree(root, path);
   std::string out;

@@ -120,6 +120,9 @@ std::string ItemText(HMENU menu, UINT position);
 // The labels of a popup, "-" for separators: {"&Start Orvand...", "-", ...}.
 std::vector<std::string> MenuShape(HMENU menu);
 UINT ItemState(HMENU menu, UINT command);  // GetMenuState by command
+// The shared 16 by 16 icon `id` of the test executable's resources: the very handle the tray
+// loads for its notification icon.
+HICON Icon(int id);
 
 // A key with all its subkeys and values as text, to see that something was left exactly as it
 // was: one line per key ("[sub\path]") and per value ("name=type:hex"), in the registry's order;

@@ -14,10 +14,6 @@ namespace {
 
 const char kCaption[] = "Orvand Tray V4.2";
 
-HICON Icon(int id) {
-  return (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED);
-}
-
 std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
 // ---- start-up values -------------------------------------------------------------------
